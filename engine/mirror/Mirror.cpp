@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "classlib/Str.h"
+#include "engine/capture/MonitorList.h"
 #include "engine/mirror/SessionClock.h"
 #include "foundation/log/Logger.h"
 
@@ -47,7 +48,9 @@ CMirror::CMirror(MirrorParam* param) {
   videoParam_->cursor = param->showCursor;
   videoParam_->useDxgi = param->useDxgi;
   videoParam_->regionMode = 0;
-  param->displayIndex = 0;
+  CMonitorList monitors;
+  currentMonitor_ = monitors.Enumerate() ? monitors.primaryIndex() : 0;
+  param->displayIndex = currentMonitor_;
 }
 
 CMirror::~CMirror() {
@@ -120,17 +123,29 @@ int CMirror::Stop() {
 }
 
 bool CMirror::SelectMonitor(unsigned index) {
-  // Monitors are enumerated by the capture stage; without a monitor list no
-  // index can be chosen.
-  (void)index;
-  return false;
+  CMonitorList monitors;
+  monitors.Enumerate();
+  MonitorRect r;
+  if (!videoParam_ || index >= static_cast<unsigned>(monitors.Count()) ||
+      !monitors.GetRect(static_cast<int>(index), &r))
+    return false;
+  currentMonitor_ = static_cast<int>(index);
+  videoParam_->monitorName = monitors.GetName(static_cast<int>(index));
+  videoParam_->captureRect = CaptureRect{r.left, r.top, r.right, r.bottom};
+  videoParam_->regionMode = 0;
+  // The capture thread reads the name and rectangle once it sees the flag.
+  MemoryBarrier();
+  videoParam_->captorReconfigure = 1;
+  reconfigure_ = 1;
+  return true;
 }
 
 void CMirror::SetCaptureRegion(int left, int top, int right, int bottom) {
   if (!videoParam_) return;
   videoParam_->captureRect = CaptureRect{left, top, right, bottom};
-  videoParam_->captorReconfigure = 1;
   videoParam_->regionMode = 1;
+  MemoryBarrier();
+  videoParam_->captorReconfigure = 1;
   reconfigure_ = 1;
 }
 
@@ -267,17 +282,59 @@ void CMirror::SendHeartbeat() {
 }
 
 void CMirror::ReportFps() {
-  const long fps = InterlockedExchange(&framesEncodedThisSecond_, 0);
-  framesEncodedTotal_ += fps;
+  CVideoMgr* vm = videoMgr_;
+  if (!vm) return;
+  const long fps = vm->TakeEncodedThisSecond();
+  vm->encodedTotal += fps;
   const int64_t seconds = (MirrorClockNow() - loopStart_) >> 20;
-  const int averageFps = seconds > 0 ? static_cast<int>(framesEncodedTotal_ / seconds) : 0;
-  const int cap = 0;
-  const int captureMs = 0;
-  const int convertMs = 0;
+  const int averageFps = seconds > 0 ? static_cast<int>(vm->encodedTotal / seconds) : 0;
+  const long cap = vm->TakeCapturedThisSecond();
+  vm->capturedTotal += cap;
+  const long long divisor = vm->capturedTotal * 1024;
+  const int captureMs = divisor > 0 ? static_cast<int>(vm->CaptureTimeSum() / divisor) : 0;
+  const int convertMs = divisor > 0 ? static_cast<int>(vm->ConvertTimeSum() / divisor) : 0;
   std::wstring text = cl::FormatW(L"FPS:%d,Cap:%d,AvgFPS:%d,%dms+%dms", static_cast<int>(fps),
-                                  cap, averageFps, captureMs, convertMs);
+                                  static_cast<int>(cap), averageFps, captureMs, convertMs);
   ScopedLock<CBaseMutex> guard(textLock_);
   statisticsText_ = text;
+}
+
+bool CMirror::StartVideo() {
+  videoMgr_ = new CVideoMgr();
+  const int r = videoMgr_->Config(videoParam_, sessionStart_);
+  if (r == CEncVideoH264::kNoBridge) {
+    ReportStatus(MIRROR_ERR_VIDEO_ENCODER, "load video encoder libVencBridge.dll failed");
+  } else if (r != CEncVideoH264::kOk) {
+    ReportStatusF(MIRROR_ERR_VIDEO_ENCODER, "init video encoder failed (%dx%d)",
+                  videoParam_->width, videoParam_->height);
+  }
+  if (r != CEncVideoH264::kOk) {
+    StopVideo();
+    return false;
+  }
+  if (videoMgr_->StartThread() != 0) {
+    ZtLogger::Instance().Error("[Mirror]start video thread failed");
+  }
+  Sleep(33);
+  return true;
+}
+
+void CMirror::StopVideo() {
+  if (!videoMgr_) return;
+  // Stop flag, a 5000 ms wait, termination as the last resort: the manager
+  // is deleted below and its thread must not outlive it.
+  videoMgr_->StopThread(kThreadStopWaitMs, true);
+  videoMgr_->Stop();
+  delete videoMgr_;
+  videoMgr_ = nullptr;
+}
+
+// One packet built from the frame and sent whole; false when the send failed.
+bool CMirror::SendPacket(CStreamPacket* packet, EncodedFrame& frame) {
+  if (packet->SetData(frame) != 0) return true;  // nothing to send from this frame
+  const int n = packet->GetPacket(videoParam_, packetBuffer_);
+  if (n <= 0) return true;
+  return socket_->Send(packetBuffer_.data(), n) > 0;
 }
 
 void CMirror::CaptureLoop() {
@@ -287,11 +344,18 @@ void CMirror::CaptureLoop() {
     v->height = GetSystemMetrics(SM_CYSCREEN);
     v->left = 0;
     v->top = 0;
+    CMonitorList monitors;
+    MonitorRect r;
+    if (monitors.Enumerate() && monitors.GetRect(monitors.currentIndex(), &r)) {
+      v->width = r.width;
+      v->height = r.height;
+    }
   }
   if (CalcVideoScale(v) != 0) {
     ZtLogger::Instance().Error("[Mirror]start capture loop Failed : invalid input param");
     return;
   }
+  if (!StartVideo()) return;
 
   if (timerQueue_ &&
       !CreateTimerQueueTimer(&statisticsTimer_, timerQueue_, &CMirror::StatisticsCallback, this,
@@ -303,18 +367,47 @@ void CMirror::CaptureLoop() {
 
   loopStart_ = MirrorClockNow();
   bool codecSent = false;
+  CEncVideoH264* encoder = videoMgr_->Encoder();
   while (!StopRequested()) {
     if (reconfigure_) {
       Sleep(100);
       for (int checks = 0; v->captorReconfigure && checks < 61; ++checks) Sleep(100);
       if (v->captorReconfigure) ZtLogger::Instance().Warn("captor reconfig too long time ... skip");
+      const int r = encoder->Config(v, sessionStart_);
       reconfigure_ = 0;
       codecSent = false;
+      if (r != CEncVideoH264::kOk) {
+        ReportStatusF(MIRROR_ERR_VIDEO_ENCODER, "init video encoder failed (%dx%d)", v->width,
+                      v->height);
+        break;
+      }
     }
     const int64_t passStart = MirrorClockNow();
     EncodedFrame frame;
-    (void)codecSent;
-    (void)frame;
+    const CVideoMgr::EncodeResult result = videoMgr_->EncodeNewest(&frame);
+    if (result == CVideoMgr::kSizeChanged) {
+      // The capture changed size under the encoder: set it up again before
+      // anything of the new size is encoded.
+      reconfigure_ = 1;
+    } else if (result == CVideoMgr::kEncoded) {
+      if (frame.keyFrame == 1 && !codecSent) {
+        EncodedFrame codec = frame;
+        if (codecPacket_->SetData(codec) == 0) {
+          const int n = codecPacket_->GetPacket(videoParam_, packetBuffer_);
+          if (n <= 0 || socket_->Send(packetBuffer_.data(), n) <= 0) break;
+          codecSent = true;
+          ++codecPacketsSent_;
+        }
+      }
+      if (codecSent) {
+        if (!SendPacket(bitstreamPacket_, frame)) break;
+        ++framesSent_;
+      } else {
+        // Pictures before the decoder configuration are useless to the
+        // receiver: ask for a key frame, which brings one.
+        encoder->RequestKeyFrame();
+      }
+    }
     ++loopPasses_;
 
     const int fps = ClampFps(v->fps);
@@ -327,4 +420,5 @@ void CMirror::CaptureLoop() {
     DeleteTimerQueueTimer(timerQueue_, statisticsTimer_, INVALID_HANDLE_VALUE);
     statisticsTimer_ = nullptr;
   }
+  StopVideo();
 }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/capture/VideoMgr.h"
 #include "engine/mirror/MirrorTypes.h"
 #include "engine/mirror/NtpServer.h"
 #include "engine/mirror/StreamPacket.h"
@@ -60,6 +61,10 @@ class CMirror : public CBaseThread {
 
   // Test and diagnostics access.
   const VideoParam& Video() const { return *videoParam_; }
+  // Bitstream packets with picture data sent, and codec packets sent.
+  long long FramesSent() const { return framesSent_; }
+  long long CodecPacketsSent() const { return codecPacketsSent_; }
+  int CurrentMonitor() const { return currentMonitor_; }
   const std::string& ReceiverVersion() const { return receiverVersion_; }
   const std::string& Realm() const { return realm_; }
   const std::string& Nonce() const { return nonce_; }
@@ -79,6 +84,9 @@ class CMirror : public CBaseThread {
   int SendGetStreamAttempt(int attempt);
   bool ReadHeaderLine(std::string& line);
   void CaptureLoop();
+  bool StartVideo();
+  void StopVideo();
+  bool SendPacket(CStreamPacket* packet, EncodedFrame& frame);
   bool StartHeartbeatTimer();
   void StopTimers();
   void PostToOwner(LPARAM lParam);
@@ -118,12 +126,14 @@ class CMirror : public CBaseThread {
   int64_t loopStart_ = 0;
   int64_t loopEnd_ = 0;
   volatile int32_t reconfigure_ = 0;
+  // Exists only while the capture loop runs; the statistics timer reads its
+  // counters and is deleted before it.
+  CVideoMgr* videoMgr_ = nullptr;
+  int currentMonitor_ = 0;
 
-  // Statistics: the session thread counts, the timer reads and resets.
-  volatile long framesEncodedThisSecond_ = 0;
-  long long framesEncodedTotal_ = 0;
-  long long framesCapturedTotal_ = 0;
   volatile long long loopPasses_ = 0;
+  volatile long long framesSent_ = 0;
+  volatile long long codecPacketsSent_ = 0;
 
   std::vector<uint8_t> packetBuffer_;  // session thread's send buffer, reused
 };

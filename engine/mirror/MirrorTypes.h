@@ -21,6 +21,9 @@ constexpr int MIRROR_ERR_CONNECT = -10002;
 constexpr int MIRROR_ERR_PARSE_STREAM_PLIST = -10005;
 constexpr int MIRROR_ERR_GET_STREAM = -10010;
 constexpr int MIRROR_ERR_POST_STREAM = -10011;
+// The H.264 encoder bridge (libVencBridge.dll) is missing or lacks an entry
+// point, or could not make an encoder for the capture: the session ends.
+constexpr int MIRROR_ERR_VIDEO_ENCODER = -10020;
 
 // Filled by the owner (from the tuning values) and kept by it.
 struct MirrorParam {

@@ -4,6 +4,7 @@
 //   --fps N --quality N --scale N --no-cursor --dxgi
 //   --password P    receiver password
 //   --region L,T,R,B   mirror a rectangle of the desktop
+//   --monitor N     mirror monitor N of the monitor list (default: the primary)
 //   --log PATH      log file (default mirror-cli.log beside the program)
 // Prints what the session did and exits 0 when it streamed and stopped cleanly.
 #include <windows.h>
@@ -23,7 +24,7 @@ void Usage() {
   fprintf(stderr,
           "usage: mirror-cli ADDRESS [seconds] [--port N] [--audio-port N] [--fps N] "
           "[--quality N] [--scale N] [--no-cursor] [--dxgi] [--password P] "
-          "[--region L,T,R,B] [--log PATH]\n");
+          "[--region L,T,R,B] [--monitor N] [--log PATH]\n");
 }
 
 std::wstring DefaultLogPath() {
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   int seconds = 5;
   int audioPort = 0;
   bool region = false;
+  int monitor = -1;
   RECT rc{0, 0, 0, 0};
   std::wstring logPath = DefaultLogPath();
   MirrorParam param;
@@ -66,6 +68,7 @@ int main(int argc, char** argv) {
     else if (a == "--no-cursor") param.showCursor = 0;
     else if (a == "--dxgi") param.useDxgi = 1;
     else if (a == "--password") param.password = next("--password");
+    else if (a == "--monitor") monitor = atoi(next("--monitor"));
     else if (a == "--log") logPath = cl::AnsiToWide(next("--log"));
     else if (a == "--region") {
       if (sscanf(next("--region"), "%ld,%ld,%ld,%ld", &rc.left, &rc.top, &rc.right,
@@ -86,6 +89,11 @@ int main(int argc, char** argv) {
   ZtLogger::Instance().Info("[Win]mirror-cli start to %s", host.c_str());
 
   CMirror* mirror = new CMirror(&param);
+  if (monitor >= 0 && !mirror->SelectMonitor(static_cast<unsigned>(monitor))) {
+    printf("mirror-cli: no monitor %d\n", monitor);
+    delete mirror;
+    return 2;
+  }
   if (region) mirror->SetCaptureRegion(rc.left, rc.top, rc.right, rc.bottom);
   printf("mirror-cli: connecting to %s:%d for %d s at %d fps\n", host.c_str(), param.port, seconds,
          CMirror::ClampFps(param.fps));
@@ -123,6 +131,8 @@ int main(int argc, char** argv) {
     streamed = true;
   printf("statistics: %s\n", cl::WideToUtf8(mirror->StatisticsText()).c_str());
   printf("loop passes: %lld\n", mirror->LoopPasses());
+  printf("frames sent: %lld (codec packets %lld)\n", mirror->FramesSent(),
+         mirror->CodecPacketsSent());
   printf("last error: %d\n", mirror->LastError());
   printf("stopped: %s in %lu ms%s\n", stopped ? "yes" : "NO", static_cast<unsigned long>(stopMs),
          endedEarly ? " (session had ended by itself)" : "");

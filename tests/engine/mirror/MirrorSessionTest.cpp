@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "FakeReceiver.h"
@@ -145,18 +146,41 @@ TEST_F(MirrorSession, StreamsHeartbeatsAtPacedRateAndStopsInBounds) {
   const double expected = seconds * 1e6 / ((1000 / fps) * 1024.0);
   EXPECT_NEAR(double(p1 - p0), expected, expected * 0.10);
 
-  StopAndDelete(m);
+  const DWORD t0 = GetTickCount();
+  ASSERT_EQ(m->Stop(), 1);
+  EXPECT_LT(GetTickCount() - t0, 3000u);
+  const long long sent = m->FramesSent();
+  delete m;
   Sleep(200);
   EXPECT_TRUE(rx.posted());
   EXPECT_TRUE(rx.violations().empty());
-  // Without encoded frames the session sends only heartbeats, about one a second.
+  // One codec packet before the first picture, then a picture per pass, and
+  // about one heartbeat a second in between.
   auto packets = rx.packets();
-  ASSERT_GE(packets.size(), 2u);
+  int codec = 0, pictures = 0, heartbeats = 0;
   for (const auto& p : packets) {
-    EXPECT_EQ(p.type, STREAM_PACKET_HEARTBEAT);
-    EXPECT_EQ(p.length, 0u);
+    if (p.type == STREAM_PACKET_HEARTBEAT) {
+      ++heartbeats;
+      EXPECT_EQ(p.length, 0u);
+    } else if (p.type == STREAM_PACKET_CODEC) {
+      EXPECT_EQ(pictures, 0) << "codec packet after a picture";
+      ++codec;
+    } else {
+      EXPECT_EQ(codec, 1) << "picture before the codec packet";
+      EXPECT_GT(p.length, 0u) << "a pass without a picture sends nothing";
+      ++pictures;
+      float w, h;
+      memcpy(&w, &p.header[40], 4);
+      memcpy(&h, &p.header[44], 4);
+      EXPECT_EQ(w, static_cast<float>(GetSystemMetrics(SM_CXSCREEN)));
+      EXPECT_EQ(h, static_cast<float>(GetSystemMetrics(SM_CYSCREEN)));
+    }
   }
-  EXPECT_LE(packets.size(), 6u);
+  EXPECT_EQ(codec, 1);
+  EXPECT_GE(heartbeats, 2);
+  EXPECT_LE(heartbeats, 6);
+  EXPECT_GE(pictures, 40);  // over 3 s at 20 fps, allowing a slow start
+  EXPECT_EQ(pictures, sent);
 }
 
 TEST_F(MirrorSession, PasswordWantedWithoutPasswordTellsOwner) {
@@ -228,4 +252,31 @@ TEST(MirrorParams, FpsClampAndQualityRates) {
   EXPECT_EQ(m.Video().rate, 800);
   EXPECT_EQ(m.Video().fps, 60);
   EXPECT_EQ(m.Stop(), 1);  // never started
+}
+
+TEST(MirrorMonitors, ConstructorPicksThePrimaryAndSelectMonitorChecksTheIndex) {
+  WinsockScope ws;
+  MirrorParam p;
+  p.displayIndex = 5;
+  CMirror m(&p);
+  EXPECT_EQ(p.displayIndex, 0);  // the test display's only monitor is primary
+  const VideoParam before = m.Video();
+  EXPECT_FALSE(m.SelectMonitor(1));  // = the monitor count
+  EXPECT_FALSE(m.SelectMonitor(0xFFFFFFFFu));
+  EXPECT_EQ(m.Video().captorReconfigure, 0);
+  EXPECT_EQ(m.Video().monitorName, before.monitorName);
+
+  m.SetCaptureRegion(10, 20, 330, 260);
+  EXPECT_EQ(m.Video().regionMode, 1);
+  ASSERT_TRUE(m.SelectMonitor(0));
+  const VideoParam& v = m.Video();
+  EXPECT_EQ(v.monitorName, L"\\\\.\\DISPLAY1");
+  EXPECT_EQ(v.captureRect.left, 0);
+  EXPECT_EQ(v.captureRect.top, 0);
+  EXPECT_EQ(v.captureRect.right, GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(v.captureRect.bottom, GetSystemMetrics(SM_CYSCREEN));
+  EXPECT_EQ(v.regionMode, 0);
+  EXPECT_EQ(v.captorReconfigure, 1);
+  EXPECT_EQ(m.CurrentMonitor(), 0);
+  EXPECT_EQ(m.Stop(), 1);
 }

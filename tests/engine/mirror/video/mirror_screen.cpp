@@ -1,0 +1,133 @@
+// mirror-screen MODE SECONDS REFERENCE
+// Runs one mirroring session against the receiver at 127.0.0.1, port
+// $TESS_RECEIVER_PORT, while a still test pattern covers the screen.
+//   full      mirrors the primary monitor
+//   region    mirrors the rectangle (160,90)-(800,450) only
+//   switch    starts with that rectangle, switches to the whole monitor
+//   nobridge  expects the session to end with the encoder error (run from a
+//             folder without libVencBridge.dll)
+// Before mirroring it writes what the receiver should see: REFERENCE (raw
+// BGRA, top-down) and REFERENCE.txt ("width height"), copied from the screen
+// with GDI independently of the captor under test.
+// Exits 0 when the session behaved as the mode expects.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "classlib/Str.h"
+#include "engine/mirror/Mirror.h"
+#include "foundation/log/Logger.h"
+#include "support/TestWindow.h"
+#include "tools/test-pattern/Pattern.h"
+
+namespace {
+
+const RECT kRegion{160, 90, 800, 450};
+
+bool WriteReference(const std::string& path, const RECT& r) {
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(mem, bmp);
+  const BOOL ok = BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  bool written = false;
+  if (ok) {
+    FILE* f = fopen(path.c_str(), "wb");
+    if (f) {
+      written = fwrite(bits, 1, static_cast<size_t>(w) * h * 4, f) == static_cast<size_t>(w) * h * 4;
+      fclose(f);
+    }
+    FILE* t = fopen((path + ".txt").c_str(), "w");
+    if (t) {
+      fprintf(t, "%d %d\n", w, h);
+      fclose(t);
+    }
+  }
+  SelectObject(mem, old);
+  DeleteObject(bmp);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+  return written;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    fprintf(stderr, "usage: mirror-screen full|region|switch|nobridge SECONDS REFERENCE\n");
+    return 2;
+  }
+  const std::string mode = argv[1];
+  const int seconds = atoi(argv[2]);
+  const std::string reference = argv[3];
+  const char* portText = getenv("TESS_RECEIVER_PORT");
+  if (!portText) {
+    fprintf(stderr, "mirror-screen: TESS_RECEIVER_PORT is not set\n");
+    return 2;
+  }
+  ZtLogger::Instance().Init(const_cast<wchar_t*>(cl::AnsiToWide(reference + ".log").c_str()));
+
+  const RECT screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  TestWindow pattern(screen, [](HDC dc, const RECT& rc) { DrawTestPattern(dc, rc, 0, false); });
+  if (!pattern.WaitPainted()) {
+    fprintf(stderr, "mirror-screen: the pattern window did not paint\n");
+    return 1;
+  }
+  Sleep(300);
+  const bool region = mode == "region" || mode == "switch";
+  if (!WriteReference(reference, mode == "region" ? kRegion : screen)) {
+    fprintf(stderr, "mirror-screen: no reference picture\n");
+    return 1;
+  }
+
+  MirrorParam param;
+  param.port = static_cast<uint16_t>(atoi(portText));
+  param.fps = 30;
+  param.showCursor = 0;  // the reference has no cursor either
+  CMirror* mirror = new CMirror(&param);
+  if (region) mirror->SetCaptureRegion(kRegion.left, kRegion.top, kRegion.right, kRegion.bottom);
+  if (!mirror->Start("127.0.0.1", 0)) {
+    fprintf(stderr, "mirror-screen: session did not start\n");
+    return 1;
+  }
+  const DWORD t0 = GetTickCount();
+  bool switched = false;
+  while (GetTickCount() - t0 < static_cast<DWORD>(seconds) * 1000 && mirror->IsRunning()) {
+    Sleep(50);
+    if (mode == "switch" && !switched && GetTickCount() - t0 > static_cast<DWORD>(seconds) * 400) {
+      switched = mirror->SelectMonitor(0);
+      printf("mirror-screen: switched to monitor 0: %s\n", switched ? "yes" : "no");
+    }
+  }
+  const bool endedEarly = !mirror->IsRunning();
+  int stopped = mirror->Stop();
+  for (int i = 0; !stopped && i < 10; ++i) stopped = mirror->Stop();
+  printf("mirror-screen: status \"%s\", statistics \"%s\", last error %d, frames %lld, "
+         "codec packets %lld%s\n",
+         cl::WideToUtf8(mirror->StatusText()).c_str(),
+         cl::WideToUtf8(mirror->StatisticsText()).c_str(), mirror->LastError(),
+         mirror->FramesSent(), mirror->CodecPacketsSent(), endedEarly ? ", ended by itself" : "");
+  bool ok;
+  if (mode == "nobridge") {
+    ok = mirror->LastError() == MIRROR_ERR_VIDEO_ENCODER && mirror->FramesSent() == 0 &&
+         endedEarly;
+  } else {
+    ok = mirror->LastError() == 0 && mirror->FramesSent() > 0 && !endedEarly &&
+         (mode != "switch" || (switched && mirror->CodecPacketsSent() == 2));
+  }
+  if (stopped) delete mirror;
+  return ok && stopped ? 0 : 1;
+}
