@@ -5,15 +5,20 @@
 
 Starts receiver.py (or raop_receiver.py with --raop) on a free port, waits
 for its "LISTENING <port>" line, then runs COMMAND with TESS_RECEIVER_PORT
-and TESS_RECEIVER_OUT in its environment, and waits for both. Exits 0 only
-when the command succeeded and the receiver found no violation (or, with
---expect-violations, found some). Driver options: --expect-violations,
---raop, --command-timeout S, --grace S (how long the receiver may run on
-after the command ended before it is told to stop), --keep (keep the output
-directory), --out DIR.
+and TESS_RECEIVER_OUT in its environment, and waits for both. With
+--with-raop "OPTIONS" an RAOP receiver runs beside the mirroring one (its
+port and output in TESS_RAOP_PORT and TESS_RAOP_OUT). Exits 0 only when the
+command succeeded and every receiver found no violation (or, with
+--expect-violations, the main receiver found some).
+
+Driver options: --raop, --with-raop "OPTIONS", --expect-violations,
+--command-timeout S (default 120), --grace S (how long receivers may run on
+after the command ended before they are told to stop; default 20), --keep
+(keep the output directory), --out DIR.
 """
 
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -30,27 +35,32 @@ def split_args(argv):
     mine, command = argv[:i], argv[i + 1:]
     if not command:
         sys.exit("run_with_receiver.py: no command after --")
-    driver = {"expect_violations": False, "raop": False, "command_timeout": 120.0,
-              "keep": False, "out": None, "grace": 20.0}
+    driver = {"expect_violations": False, "raop": False, "with_raop": None,
+              "command_timeout": 120.0, "grace": 20.0, "keep": False, "out": None}
     passed = []
     it = iter(mine)
-    for a in it:
-        if a == "--expect-violations":
-            driver["expect_violations"] = True
-        elif a == "--raop":
-            driver["raop"] = True
-        elif a == "--keep":
-            driver["keep"] = True
-        elif a == "--command-timeout":
-            driver["command_timeout"] = float(next(it))
-        elif a == "--grace":
-            driver["grace"] = float(next(it))
-        elif a == "--out":
-            driver["out"] = next(it)
-        elif a == "--port":
-            next(it)   # the driver always asks for a free port
-        else:
-            passed.append(a)
+    try:
+        for a in it:
+            if a == "--expect-violations":
+                driver["expect_violations"] = True
+            elif a == "--raop":
+                driver["raop"] = True
+            elif a == "--keep":
+                driver["keep"] = True
+            elif a == "--with-raop":
+                driver["with_raop"] = shlex.split(next(it))
+            elif a == "--command-timeout":
+                driver["command_timeout"] = float(next(it))
+            elif a == "--grace":
+                driver["grace"] = float(next(it))
+            elif a == "--out":
+                driver["out"] = next(it)
+            elif a == "--port":
+                next(it)   # the driver always asks for a free port
+            else:
+                passed.append(a)
+    except (StopIteration, ValueError):
+        sys.exit("run_with_receiver.py: option %s needs a valid value" % a)
     return driver, passed, command
 
 
@@ -61,30 +71,63 @@ def kill_group(proc):
         pass
 
 
+class Receiver:
+    def __init__(self, script, args, out):
+        self.name = script
+        self.out = out
+        self.proc = subprocess.Popen([sys.executable, os.path.join(HERE, script), "--port", "0",
+                                      "--out", out] + args,
+                                     stdout=subprocess.PIPE, text=True, start_new_session=True)
+        line = [None]
+        reader = threading.Thread(target=lambda: line.__setitem__(0, self.proc.stdout.readline()),
+                                  daemon=True)
+        reader.start()
+        reader.join(15)
+        self.port = None
+        if line[0] and line[0].startswith("LISTENING "):
+            self.port = line[0].split()[1]
+            # Echo whatever else the receiver prints on stdout.
+            threading.Thread(target=lambda: [sys.stdout.write(l) for l in self.proc.stdout],
+                             daemon=True).start()
+        else:
+            self.stop(0)
+            print("run_with_receiver: %s did not start (got %r, exit %s)"
+                  % (script, line[0], self.proc.poll()), file=sys.stderr)
+
+    def wait(self, grace):
+        """Exit status; a receiver still running after `grace` s is told to stop."""
+        try:
+            return self.proc.wait(grace)
+        except subprocess.TimeoutExpired:
+            return self.stop(15)
+
+    def stop(self, patience):
+        self.proc.terminate()
+        try:
+            return self.proc.wait(patience)
+        except subprocess.TimeoutExpired:
+            kill_group(self.proc)
+            self.proc.wait(10)
+            return "killed"
+
+
 def main(argv):
     driver, rx_args, command = split_args(argv)
     out = driver["out"] or tempfile.mkdtemp(prefix="tess-rx-")
-    script = "raop_receiver.py" if driver["raop"] else "receiver.py"
-    rx = subprocess.Popen([sys.executable, os.path.join(HERE, script), "--port", "0",
-                           "--out", out] + rx_args,
-                          stdout=subprocess.PIPE, text=True, start_new_session=True)
-    line = [None]
-    reader = threading.Thread(target=lambda: line.__setitem__(0, rx.stdout.readline()),
-                              daemon=True)
-    reader.start()
-    reader.join(15)
-    if not line[0] or not line[0].startswith("LISTENING "):
-        kill_group(rx)
-        rx.wait(5)
-        print("run_with_receiver: receiver did not start (got %r, exit %s)"
-              % (line[0], rx.poll()), file=sys.stderr)
-        return 2 if rx.poll() == 2 else 1
-    port = line[0].split()[1]
-    # Echo whatever else the receiver prints on stdout.
-    threading.Thread(target=lambda: [sys.stdout.write(l) for l in rx.stdout], daemon=True).start()
+    receivers = [Receiver("raop_receiver.py" if driver["raop"] else "receiver.py", rx_args, out)]
+    env = dict(os.environ, TESS_RECEIVER_PORT=str(receivers[0].port), TESS_RECEIVER_OUT=out)
+    if driver["with_raop"] is not None:
+        raop_out = os.path.join(out, "raop")
+        receivers.append(Receiver("raop_receiver.py", driver["with_raop"], raop_out))
+        env.update(TESS_RAOP_PORT=str(receivers[1].port), TESS_RAOP_OUT=raop_out)
+    if any(r.port is None for r in receivers):
+        for r in receivers:
+            if r.port is not None:
+                r.stop(5)
+        return 1
 
-    env = dict(os.environ, TESS_RECEIVER_PORT=port, TESS_RECEIVER_OUT=out)
-    print("run_with_receiver: receiver on port %s, output in %s" % (port, out), file=sys.stderr)
+    print("run_with_receiver: %s; output in %s" % (", ".join(
+        "%s on port %s" % (r.name, r.port) for r in receivers), out), file=sys.stderr)
     cmd = subprocess.Popen(command, env=env, start_new_session=True)
     try:
         cmd_rc = cmd.wait(driver["command_timeout"])
@@ -94,29 +137,21 @@ def main(argv):
         print("run_with_receiver: command timed out after %.0f s" % driver["command_timeout"],
               file=sys.stderr)
         cmd_rc = "timeout"
+
     # The command's sockets are closed now, so a receiver that was served ends
     # by itself; one still waiting (no connection, a stall) is asked to stop
-    # after a grace period and then writes its summary.
-    try:
-        rx_rc = rx.wait(driver["grace"])
-    except subprocess.TimeoutExpired:
-        rx.terminate()
-        try:
-            rx_rc = rx.wait(15)
-        except subprocess.TimeoutExpired:
-            kill_group(rx)
-            rx.wait(10)
-            rx_rc = "timeout"
-
-    ok_cmd = cmd_rc == 0
-    ok_rx = rx_rc == 1 if driver["expect_violations"] else rx_rc == 0
-    if not ok_cmd:
+    # after the grace period and then still writes its summary.
+    ok = cmd_rc == 0
+    if not ok:
         print("run_with_receiver: command failed (%s)" % cmd_rc, file=sys.stderr)
-    if not ok_rx:
-        print("run_with_receiver: receiver exit %s (%s)" % (
-            rx_rc, "violations expected" if driver["expect_violations"] else "no violation expected"),
-            file=sys.stderr)
-    ok = ok_cmd and ok_rx
+    for i, r in enumerate(receivers):
+        rc = r.wait(driver["grace"])
+        want = 1 if (i == 0 and driver["expect_violations"]) else 0
+        if rc != want:
+            ok = False
+            print("run_with_receiver: %s exit %s (%s)" % (
+                r.name, rc, "violations expected" if want else "no violation expected"),
+                file=sys.stderr)
     if ok and not driver["keep"] and not driver["out"]:
         shutil.rmtree(out, ignore_errors=True)
     elif not ok:

@@ -224,8 +224,10 @@ class MisbehaviourTest(ReceiverTestCase):
     def _hold(port, seconds):
         import socket
         import time
+        stub = stub_sender.StubSender("127.0.0.1", None)
+        stub.udp.close()
         s = socket.create_connection(("127.0.0.1", port))
-        s.sendall(stub_sender.StubSender("127.0.0.1", None).get_request())
+        s.sendall(stub.get_request())
         time.sleep(seconds)
         s.close()
 

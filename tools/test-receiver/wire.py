@@ -490,3 +490,157 @@ def avcc_record(sps, pps):
     """The codec payload the sender builds from an SPS and a PPS."""
     return (bytes([0x01, 0x64, 0xC0, 0x28, 0xFF, 0xE1]) + struct.pack(">H", len(sps)) + sps
             + b"\x01" + struct.pack(">H", len(pps)) + pps)
+
+
+# --------------------------------------------------------------------------
+# RAOP: RTP audio, sync and timing packets (all big-endian)
+
+RAOP_SSRC = bytes([0x93, 0x33, 0xD3, 0x32])
+RAOP_LATENCY = 4100
+RAOP_USER_AGENT = "iTunes/4.6 (Macintosh; U; PPC Mac OS X 10.3)"
+RAOP_DIGEST_USER = "iTunes"
+RAOP_DACP_ID = "7C2F90E4A1D35B68"
+RAOP_ACTIVE_REMOTE = "4072539148"
+AAC_ELD_ASC = bytes([0xF8, 0xE8, 0x50, 0x00])   # ELD, 44100 Hz, 2 channels, 480 samples
+
+SDP_AAC_ELD = ("v=0\r\no=iTunes %s 0 IN IP4 %s\r\ns=iTunes\r\nc=IN IP4 %s\r\nt=0 0\r\n"
+               "m=audio 0 RTP/AVP 96\r\na=rtpmap:96 mpeg4-generic/44100/2\r\n"
+               "a=fmtp:96 mode=AAC-eld; constantDuration=480\r\na=min-latency:4100\r\n"
+               "m=video 0 RTP/AVP 97\r\na=rtmap:97 H264\r\na=fmtp:97\r\n")
+SDP_ALAC = ("v=0\r\no=iTunes %s 0 IN IP4 %s\r\ns=iTunes\r\nc=IN IP4 %s\r\nt=0 0\r\n"
+            "m=audio 0 RTP/AVP 96\r\na=rtpmap:96 AppleLossless\r\n"
+            "a=fmtp:96 352 0 16 40 10 14 2 255 0 0 44100\r\n")
+
+
+def ms_fraction_is_exact(fraction):
+    """True when fraction == trunc(ms * 4294967.296) for a whole millisecond."""
+    ms = int(fraction / 4294967.296)
+    return any(0 <= m < 1000 and int(m * 4294967.296) == fraction for m in (ms, ms + 1))
+
+
+def rtp_audio_packet(counter, frame, frames_per_packet=480):
+    """The sender's RTP audio packet for this packet counter (1 for the first)."""
+    return (bytes([0x80, 0xE0 if counter == 1 else 0x60]) + struct.pack(">H", counter & 0xFFFF)
+            + struct.pack(">I", (counter * frames_per_packet) & 0xFFFFFFFF) + RAOP_SSRC + frame)
+
+
+def raop_sync_packet(counter, ntp_seconds, ntp_fraction, frames_per_packet=480):
+    now = (counter * frames_per_packet) & 0xFFFFFFFF
+    return (bytes([0x80, 0xD4, 0x00, 0x04])
+            + struct.pack(">IIII", (now - RAOP_LATENCY) & 0xFFFFFFFF, ntp_seconds, ntp_fraction, now))
+
+
+def raop_timing_request(transmit):
+    assert len(transmit) == 8
+    return bytes([0x80, 0xD2, 0x00, 0x07]) + bytes(20) + transmit
+
+
+def check_timing_reply(reply, transmit):
+    """(problems, (seconds, fraction) or None) for a timing reply."""
+    problems = []
+    if len(reply) != 32:
+        problems.append("timing reply is %d bytes, not 32" % len(reply))
+        if len(reply) < 32:
+            return problems, None
+    if reply[:4] != bytes([0x80, 0xD3, 0x00, 0x07]):
+        problems.append("timing reply starts %s, not 80 d3 00 07" % reply[:4].hex(" "))
+    if reply[4:8] != bytes(4):
+        problems.append("timing reply bytes 4-7 not zero")
+    if reply[8:16] != transmit:
+        problems.append("timing reply bytes 8-15 %s do not echo our transmit time %s"
+                        % (reply[8:16].hex(), transmit.hex()))
+    if reply[16:24] != reply[24:32]:
+        problems.append("receive time %s differs from transmit time %s"
+                        % (reply[16:24].hex(), reply[24:32].hex()))
+    seconds, fraction = struct.unpack_from(">II", reply, 24)
+    if not ms_fraction_is_exact(fraction):
+        problems.append("timing fraction %d is not a whole millisecond" % fraction)
+    if seconds < NTP_UNIX_EPOCH:
+        problems.append("timing seconds %d before the NTP epoch offset %d" % (seconds, NTP_UNIX_EPOCH))
+    return problems, (seconds, fraction)
+
+
+# --------------------------------------------------------------------------
+# Matroska, just enough to hand raw AAC frames and their AudioSpecificConfig
+# to ffmpeg (ADTS cannot carry the ELD object type).
+
+def _ebml_size(n):
+    length = 1
+    while n >= (1 << (7 * length)) - 1:
+        length += 1
+    return (n | (1 << (7 * length))).to_bytes(length, "big")
+
+
+def _ebml(element_id, data):
+    return element_id + _ebml_size(len(data)) + data
+
+
+def _ebml_uint(v):
+    return v.to_bytes(max(1, (v.bit_length() + 7) // 8), "big")
+
+
+def matroska_audio(frames, codec_private, rate=44100, channels=2, samples_per_frame=480,
+                   codec_id=b"A_AAC"):
+    """A Matroska file with one audio track holding these frames back to back."""
+    header = _ebml(b"\x1a\x45\xdf\xa3",
+                   _ebml(b"\x42\x86", _ebml_uint(1)) + _ebml(b"\x42\xf7", _ebml_uint(1))
+                   + _ebml(b"\x42\xf2", _ebml_uint(4)) + _ebml(b"\x42\xf3", _ebml_uint(8))
+                   + _ebml(b"\x42\x82", b"matroska") + _ebml(b"\x42\x87", _ebml_uint(4))
+                   + _ebml(b"\x42\x85", _ebml_uint(2)))
+    info = _ebml(b"\x15\x49\xa9\x66", _ebml(b"\x2a\xd7\xb1", _ebml_uint(1000000))
+                 + _ebml(b"\x4d\x80", b"tessarine") + _ebml(b"\x57\x41", b"tessarine"))
+    audio = _ebml(b"\xe1", _ebml(b"\xb5", struct.pack(">d", float(rate)))
+                  + _ebml(b"\x9f", _ebml_uint(channels)))
+    track = _ebml(b"\xae", _ebml(b"\xd7", _ebml_uint(1)) + _ebml(b"\x73\xc5", _ebml_uint(1))
+                  + _ebml(b"\x83", _ebml_uint(2)) + _ebml(b"\x86", codec_id)
+                  + _ebml(b"\x63\xa2", codec_private) + audio)
+    body = info + _ebml(b"\x16\x54\xae\x6b", track)
+    i = 0
+    while i < len(frames):
+        t0 = i * samples_per_frame * 1000 // rate
+        blocks = bytearray()
+        # Block times are 16-bit offsets from the cluster's time: 30 s clusters.
+        while i < len(frames) and i * samples_per_frame * 1000 // rate - t0 < 30000:
+            rel = i * samples_per_frame * 1000 // rate - t0
+            blocks += _ebml(b"\xa3", b"\x81" + struct.pack(">h", rel) + b"\x80" + frames[i])
+            i += 1
+        body += _ebml(b"\x1f\x43\xb6\x75", _ebml(b"\xe7", _ebml_uint(t0)) + bytes(blocks))
+    return header + _ebml(b"\x18\x53\x80\x67", body)
+
+
+# --------------------------------------------------------------------------
+# Tone measurements without an FFT
+
+def goertzel_power(samples, rate, freq):
+    """Mean power of `samples` at `freq` (same scale as the mean square)."""
+    n = len(samples)
+    if not n:
+        return 0.0
+    w = 2 * math.pi * freq / rate
+    coeff = 2 * math.cos(w)
+    s1 = s2 = 0.0
+    for x in samples:
+        s0 = x + coeff * s1 - s2
+        s2, s1 = s1, s0
+    power = s1 * s1 + s2 * s2 - coeff * s1 * s2
+    return 2 * power / (n * n)
+
+
+def zero_crossing_hz(samples, rate):
+    crossings = sum(1 for a, b in zip(samples, samples[1:]) if (a < 0) != (b < 0))
+    return crossings / 2 / (len(samples) / rate) if samples else 0.0
+
+
+def tone_stats(samples, rate, freq=None):
+    """RMS level (dBFS for 16-bit), zero-crossing frequency, and the share of
+    the power that sits at `freq` when given."""
+    if not samples:
+        return {"rms_dbfs": None, "zero_cross_hz": None}
+    ms = sum(x * x for x in samples) / len(samples)
+    rms = math.sqrt(ms)
+    out = {"rms_dbfs": round(20 * math.log10(rms / 32768), 2) if rms else -200.0,
+           "peak": max(abs(x) for x in samples),
+           "zero_cross_hz": round(zero_crossing_hz(samples, rate), 2)}
+    if freq:
+        out["tone_share"] = round(goertzel_power(samples, rate, freq) / ms, 4) if ms else 0.0
+    return out
