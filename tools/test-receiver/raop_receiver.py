@@ -494,6 +494,8 @@ class RaopReceiver:
             self.f.violation("rtp", "audio packet before RECORD was answered")
         if r["source"] is None:
             r["source"] = addr[1]
+            if not 7000 <= addr[1] <= 8000:
+                self.f.violation("rtp", "audio from port %d, outside 7000..8000" % addr[1])
         elif r["source"] != addr[1]:
             self.f.violation("rtp", "audio from port %d, earlier from %d" % (addr[1], r["source"]))
         if len(data) < 13:
@@ -549,9 +551,12 @@ class RaopReceiver:
     def on_sync(self, data, addr, now):
         s = self.sync
         s["count"] += 1
+        where = "sync packet %d" % s["count"]
         if s["source"] is None:
             s["source"] = addr[1]
-        where = "sync packet %d" % s["count"]
+            if addr[1] != self.client_ports.get("control"):
+                self.f.violation("sync", "%s from port %d, not the announced control port %s"
+                                 % (where, addr[1], self.client_ports.get("control")))
         if len(data) != 20:
             self.f.violation("sync", "%s is %d bytes, not 20" % (where, len(data)))
             return

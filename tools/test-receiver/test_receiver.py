@@ -231,10 +231,13 @@ class MisbehaviourTest(ReceiverTestCase):
         time.sleep(seconds)
         s.close()
 
-    def test_double_challenge_and_tiny_screen(self):
+    def test_challenge_modes_and_tiny_screen(self):
         r = self.run_mode("double-challenge", password="secret")
         self.assertEqual(r.stub.result["end"], "password refused")
         self.assertEqual(r.summary["handshake"]["challenges"], 2)
+        self.assertEqual(r.rc, 0, r.stderr)
+        r = self.run_mode("empty-auth-reply", password="secret")
+        self.assertEqual(r.summary["handshake"]["get_requests"], 2)
         self.assertEqual(r.rc, 0, r.stderr)
         r = self.run_mode("tiny-screen")
         self.assertEqual(r.stub.result["screen"][:2], (8, 8))
