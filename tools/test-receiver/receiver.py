@@ -23,7 +23,6 @@ import selectors
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import time

@@ -13,7 +13,6 @@ import ctypes.util
 import math
 import os
 import random
-import re
 import socket
 import struct
 import sys

@@ -9,7 +9,6 @@ them.
 
 import argparse
 import os
-import random
 import re
 import shutil
 import socket
