@@ -1,0 +1,300 @@
+// GET /stream.xml (with one Digest challenge) and POST /stream.
+#include <winsock2.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "classlib/Str.h"
+#include "engine/mirror/Mirror.h"
+#include "engine/plist/Plist.h"
+#include "foundation/digest/Md5.h"
+#include "foundation/log/Logger.h"
+#include "foundation/sys/SysUtil.h"
+
+namespace {
+
+constexpr int kHeaderLineBytes = 4096;  // a reply header line, CR LF and NUL included
+constexpr int kBodyBytes = 8192;        // the reply body
+constexpr int kMaxHeaderLines = 64;
+// A realm or nonce longer than this is not a receiver's challenge.
+constexpr size_t kMaxChallengeValue = 255;
+// Receiver screens outside this range are not believed.
+constexpr int kMinReceiverSide = 16;
+constexpr int kMaxReceiverSide = 8192;
+
+const char* const kDigestUser = "Airplay";
+const char* const kDigestUri = "/stream.xml";
+
+void RemoveAll(std::string& s, const char* what) {
+  const size_t n = strlen(what);
+  for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at)) s.erase(at, n);
+}
+
+std::string Trim(const std::string& s) {
+  const char* ws = " \t\r\n";
+  size_t b = s.find_first_not_of(ws);
+  if (b == std::string::npos) return std::string();
+  size_t e = s.find_last_not_of(ws);
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+void ParseDigestChallenge(const std::string& params, std::string* realm, std::string* nonce) {
+  realm->clear();
+  nonce->clear();
+  size_t start = 0;
+  while (start <= params.size()) {
+    size_t comma = params.find(',', start);
+    std::string piece = params.substr(start, comma == std::string::npos ? std::string::npos
+                                                                        : comma - start);
+    start = comma == std::string::npos ? params.size() + 1 : comma + 1;
+    size_t b = piece.find_first_not_of(' ');
+    if (b == std::string::npos) continue;
+    piece.erase(0, b);
+    while (!piece.empty() && piece.back() == ' ') piece.pop_back();
+    if (piece.empty() || piece.back() != '"') continue;
+    piece.pop_back();
+    if (piece.compare(0, 7, "realm=\"") == 0) {
+      *realm = piece.substr(7);
+    } else if (piece.compare(0, 7, "nonce=\"") == 0) {
+      *nonce = piece.substr(7);
+    }
+  }
+}
+
+void CalcDigestResponse(const char* user, const char* realm, const char* password,
+                        const char* nonce, const char* method, const char* uri, char out[33]) {
+  std::string a1 = std::string(user) + ":" + realm + ":" + password;
+  std::string a2 = std::string(method) + ":" + uri;
+  std::string ha1 = Md5Hex(a1.data(), a1.size());
+  std::string ha2 = Md5Hex(a2.data(), a2.size());
+  std::string r = ha1 + ":" + nonce + ":" + ha2;
+  std::string response = Md5Hex(r.data(), r.size());
+  memcpy(out, response.c_str(), 33);
+}
+
+int32_t MakeRandomId() {
+  std::string digits;
+  AppendRandomHexDigits(digits);
+  return static_cast<int32_t>(strtoul(digits.c_str(), nullptr, 16));
+}
+
+std::wstring GetDeviceName() {
+  WinsockScope winsock;
+  char name[1024] = {0};
+  if (!winsock.ok() || gethostname(name, sizeof(name) - 1) != 0 || name[0] == '\0') {
+    return L"Tessarine";
+  }
+  std::wstring wide = cl::AnsiToWide(name);
+  return wide.empty() ? std::wstring(L"Tessarine") : wide;
+}
+
+std::string GetDeviceIdText() {
+  socket_stream s;
+  return s.GetMACAddress();
+}
+
+int ParseStreamInfoPlist(const uint8_t* body, int length, int* width, int* height,
+                         std::string* version) {
+  try {
+    Plist::Dictionary dict;
+    Plist::ParseDictionary(reinterpret_cast<const char*>(body), dict, length);
+    auto w = dict.find("width");
+    if (w == dict.end()) return -1;
+    auto h = dict.find("height");
+    if (h == dict.end()) return -2;
+    auto ver = dict.find("version");
+    if (ver == dict.end()) return -3;
+    *width = static_cast<int32_t>(boost::any_cast<int64_t>(w->second));
+    *height = static_cast<int32_t>(boost::any_cast<int64_t>(h->second));
+    *version = boost::any_cast<std::string>(ver->second);
+    return 0;
+  } catch (const Plist::Error&) {
+    return -4;
+  } catch (const boost::bad_any_cast&) {
+    return -4;
+  }
+}
+
+std::vector<uint8_t> BuildStreamPlist(int32_t sessionId, int64_t deviceId) {
+  static const char* const kFpsNames[] = {"SubS", "B4En", "EnDp", "IdEn",
+                                          "IdDp", "EQDp", "QueF", "Sent"};
+  static const char* const kTimestampNames[] = {"SubSu", "BePxT", "AfPxT", "BefEn",
+                                                "EmEnc", "QueFr", "SndFr"};
+  Plist::Array fpsInfo;
+  for (const char* name : kFpsNames) {
+    Plist::Dictionary d;
+    d["name"] = std::string(name);
+    fpsInfo.push_back(d);
+  }
+  Plist::Array timestampInfo;
+  for (const char* name : kTimestampNames) {
+    Plist::Dictionary d;
+    d["name"] = std::string(name);
+    timestampInfo.push_back(d);
+  }
+  Plist::Dictionary root;
+  root["deviceID"] = static_cast<int64_t>(deviceId);
+  root["fpsInfo"] = fpsInfo;
+  root["latencyMs"] = static_cast<int32_t>(90);
+  root["sessionID"] = sessionId;
+  root["timestampInfo"] = timestampInfo;
+  root["version"] = std::string("130.16");
+  std::vector<char> bytes;
+  Plist::SerializeBinary(root, bytes);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+bool CMirror::ReadHeaderLine(std::string& line) {
+  line.clear();
+  char c;
+  while (true) {
+    int r = socket_->Recv(&c, 1);
+    if (r <= 0) {
+      ZtLogger::Instance().Error("[Mirror]SendGetStream Failed : receive failed");
+      return false;
+    }
+    if (line.size() >= kHeaderLineBytes - 1) {
+      ZtLogger::Instance().Error("[Mirror]SendGetStream Failed : header line too long");
+      return false;
+    }
+    line.push_back(c);
+    if (line.size() >= 2 && line[line.size() - 2] == '\r' && line.back() == '\n') return true;
+  }
+}
+
+int CMirror::SendGetStream() { return SendGetStreamAttempt(0); }
+
+int CMirror::SendGetStreamAttempt(int attempt) {
+  ZtLogger& log = ZtLogger::Instance();
+  std::string auth;
+  if (!realm_.empty() || !nonce_.empty()) {
+    char response[33];
+    CalcDigestResponse(kDigestUser, realm_.c_str(), password_.c_str(), nonce_.c_str(), "GET",
+                       kDigestUri, response);
+    auth = cl::FormatA(
+        "Authorization: Digest username=\"%s\", realm=\"%s\", nonce=\"%s\", uri=\"%s\", "
+        "response=\"%s\"\r\n",
+        kDigestUser, realm_.c_str(), nonce_.c_str(), kDigestUri, response);
+  }
+  std::string request = cl::FormatA(
+      "GET /stream.xml HTTP/1.1\r\nUser-Agent: %s\r\n%sX-Apple-Device-ID: 0x%s\r\n"
+      "X-Apple-Client-Name: %s\r\nX-Apple-ProtocolVersion: 1\r\nrmodel: PC1,1\r\n"
+      "Content-Length: 0\r\n\r\n",
+      userAgent_.c_str(), auth.c_str(), deviceId_.c_str(), clientName_.c_str());
+  if (socket_->Send(request.data(), static_cast<int>(request.size())) <
+      static_cast<int>(request.size())) {
+    log.Error("[Mirror]SendGetStream send Failed");
+    return 0;
+  }
+
+  long contentLength = 0;
+  bool challengeRepeated = false;
+  std::string line;
+  for (int lines = 0;; ++lines) {
+    if (lines >= kMaxHeaderLines) {
+      log.Error("[Mirror]SendGetStream Failed : too many header lines");
+      return 0;
+    }
+    if (!ReadHeaderLine(line)) return 0;
+    if (line.compare(0, 14, "Content-Length") == 0) {
+      std::string value = line;
+      RemoveAll(value, "Content-Length: ");
+      value = Trim(value);
+      contentLength = strtol(value.c_str(), nullptr, 10);
+    } else if (line.compare(0, 16, "WWW-Authenticate") == 0) {
+      std::string value = line;
+      RemoveAll(value, "WWW-Authenticate: ");
+      value = Trim(value);
+      if (value.compare(0, 6, "Digest") == 0) {
+        RemoveAll(value, "Digest");
+        std::string realm, nonce;
+        ParseDigestChallenge(value, &realm, &nonce);
+        if (!realm_.empty() || !nonce_.empty()) {
+          challengeRepeated = true;
+        } else if (realm.size() > kMaxChallengeValue || nonce.size() > kMaxChallengeValue) {
+          log.Error("[Mirror]SendGetStream : oversized challenge ignored");
+        } else {
+          realm_ = realm;
+          nonce_ = nonce;
+        }
+      }
+    }
+    log.Debug("%s", line.c_str());
+    if (line == "\r\n") break;
+  }
+
+  if (contentLength != 0) {
+    if (contentLength < 0 || contentLength > kBodyBytes) {
+      log.Error("[Mirror]SendGetStream Failed : body of %ld bytes refused", contentLength);
+      ReportStatus(MIRROR_ERR_PARSE_STREAM_PLIST, "Parse GET stream bplist failed");
+      return 0;
+    }
+    std::vector<uint8_t> body(static_cast<size_t>(contentLength));
+    if (socket_->Recv(body.data(), static_cast<int>(body.size())) <= 0) {
+      log.Error("[Mirror]SendGetStream Failed : receive failed");
+      return 0;
+    }
+    int width = 0, height = 0;
+    std::string version;
+    int rc = ParseStreamInfoPlist(body.data(), static_cast<int>(body.size()), &width, &height,
+                                  &version);
+    if (rc == 0 && (width < kMinReceiverSide || width > kMaxReceiverSide ||
+                    height < kMinReceiverSide || height > kMaxReceiverSide)) {
+      log.Error("[Mirror]SendGetStream Failed : receiver size %dx%d refused", width, height);
+      rc = -5;
+    }
+    if (rc != 0) {
+      log.Error("%.*s", static_cast<int>(body.size()), reinterpret_cast<const char*>(body.data()));
+      ReportStatus(MIRROR_ERR_PARSE_STREAM_PLIST, "Parse GET stream bplist failed");
+      return 0;
+    }
+    videoParam_->receiverWidth = width;
+    videoParam_->receiverHeight = height;
+    receiverVersion_ = version;
+    return 1;
+  }
+
+  if (realm_.empty() || nonce_.empty()) {
+    log.Error("[Mirror]SendGetStream Failed : parse content length failed");
+    return 0;
+  }
+  if (password_.empty()) {
+    PostToOwner(0);
+    return 0;
+  }
+  // One authorised resend: a receiver that refuses it again (with or without
+  // a new challenge) has refused the password.
+  if (challengeRepeated || attempt >= 1) {
+    log.Error("[Mirror]SendGetStream Failed : auth failed");
+    PostToOwner(1);
+    return 0;
+  }
+  return SendGetStreamAttempt(attempt + 1);
+}
+
+int CMirror::SendPostStream() {
+  int64_t deviceId = 0;
+  if (!deviceId_.empty()) {
+    uint8_t bytes[8] = {0};
+    const size_t chars = deviceId_.size() > 16 ? 16 : deviceId_.size();
+    HexToLittleEndian(bytes, deviceId_.c_str(), chars);
+    memcpy(&deviceId, bytes, sizeof(deviceId));
+  }
+  const int32_t sessionId = MakeRandomId();
+  std::vector<uint8_t> body = BuildStreamPlist(sessionId, deviceId);
+  std::string header = cl::FormatA(
+      "POST /stream HTTP/1.1\r\nUser-Agent: %s\r\nX-Apple-Device-ID: 0x%s\r\n"
+      "X-Apple-Client-Name: %s\r\nX-Apple-ProtocolVersion: 1\r\n"
+      "Content-Type: application/x-apple-binary-plist\r\nContent-Length: %d\r\n\r\n",
+      userAgent_.c_str(), deviceId_.c_str(), clientName_.c_str(), static_cast<int>(body.size()));
+  if (socket_->Send(header.data(), static_cast<int>(header.size())) !=
+      static_cast<int>(header.size())) {
+    return 0;
+  }
+  if (socket_->Send(body.data(), static_cast<int>(body.size())) != static_cast<int>(body.size())) {
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,66 @@
+#include "engine/mirror/NtpServer.h"
+
+#include <cstring>
+
+#include "engine/mirror/SessionClock.h"
+#include "foundation/log/Logger.h"
+
+namespace {
+
+void PutNtpTime(uint8_t* p, int64_t micros) {
+  uint32_t sec, frac;
+  MicrosToNtp(micros, &sec, &frac);
+  const uint32_t words[2] = {sec, frac};
+  for (int w = 0; w < 2; ++w) {
+    for (int i = 0; i < 4; ++i) p[4 * w + i] = static_cast<uint8_t>(words[w] >> (24 - 8 * i));
+  }
+}
+
+}  // namespace
+
+CNtpServer::CNtpServer() : socket_(CStreamUDP::kSendUnicast) {}
+
+CNtpServer::~CNtpServer() = default;
+
+bool CNtpServer::BuildReply(const uint8_t* request, int length, int64_t receiveMicros,
+                            int64_t transmitMicros, uint8_t reply[kNtpPacketBytes]) {
+  if (!request || length < kNtpPacketBytes) return false;
+  if ((request[0] & 0x07) != 3) return false;  // client mode only
+  memset(reply, 0, kNtpPacketBytes);
+  reply[0] = 0x24;  // leap 0, version 4, server
+  reply[1] = 0x01;  // stratum
+  reply[2] = 0x02;  // poll
+  reply[3] = 0xE8;  // precision -24
+  memcpy(reply + 12, "AIRP", 4);
+  memcpy(reply + 24, request + 40, 8);  // originate = the request's transmit time
+  PutNtpTime(reply + 32, receiveMicros);
+  PutNtpTime(reply + 40, transmitMicros);
+  return true;
+}
+
+int CNtpServer::Run() {
+  if (!socket_.Open(port_)) {
+    ZtLogger::Instance().Error("[Ntp]create udp server failed");
+    return -1;
+  }
+  // Bounds how long the loop takes to see the stop flag when nobody closes the socket.
+  socket_.SetIntOption(SOL_SOCKET, SO_RCVTIMEO, 5000);
+
+  // Requests may carry extensions or a MAC after the 48 bytes: receive them
+  // whole so the datagram is not reported as truncated.
+  uint8_t request[512];
+  uint8_t reply[kNtpPacketBytes];
+  while (!StopRequested()) {
+    if (!socket_.IsOpen()) {
+      Sleep(10);  // closed by the owner; the stop flag follows at once
+      continue;
+    }
+    int n = socket_.Recv(request, sizeof(request));
+    if (n < 0) continue;
+    const int64_t received = MirrorClockNow() - sessionStart_;
+    const int64_t transmit = MirrorClockNow() - sessionStart_;
+    if (BuildReply(request, n, received, transmit, reply)) socket_.Send(reply, sizeof(reply));
+  }
+  socket_.Close(0);
+  return 0;
+}

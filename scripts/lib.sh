@@ -1,0 +1,59 @@
+# Shared helpers of scripts/test and scripts/demo (sourced).
+step() { printf '[%s] %s\n' "$(basename "$0")" "$*"; }
+
+build_dir() { echo "$root/build/$1"; }
+
+configure_and_build() {
+  local arch=$1 dir
+  dir=$(build_dir "$arch")
+  if [ ! -f "$dir/build.ninja" ]; then
+    step "configuring $arch"
+    cmake -S "$root" -B "$dir" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" >/dev/null
+  fi
+  local t0=$(date +%s)
+  step "building $arch"
+  local rc
+  set +e
+  cmake --build "$dir" -- -j"$(nproc)" 2>&1 | grep -vE '^\[[0-9]+/[0-9]+\] '
+  rc=${PIPESTATUS[0]}
+  set -e
+  [ "$rc" = 0 ] || { step "build of $arch failed"; return 1; }
+  step "built $arch in $(( $(date +%s) - t0 )) s"
+}
+
+# A virtual X screen for GUI and capture code, 1280x720 so timed captures stay cheap.
+start_test_display() {
+  if [ -n "${TESS_KEEP_DISPLAY:-}" ] && [ -n "${DISPLAY:-}" ]; then return; fi
+  local n
+  for n in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 "${TESS_SCREEN:-1280x720x24}" -nolisten tcp >/dev/null 2>&1 &
+    TESS_XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+    kill "$TESS_XVFB_PID" 2>/dev/null || true
+  done
+  step "could not start Xvfb"
+  return 1
+}
+
+stop_test_display() {
+  if [ -n "${TESS_XVFB_PID:-}" ]; then kill "$TESS_XVFB_PID" 2>/dev/null || true; fi
+}
+
+# A prefix of the build's own, created once (the first start takes seconds).
+prepare_wine_prefix() {
+  local dir=$1
+  export WINEDEBUG=-all WINEPREFIX="$dir/wineprefix" WINELOADER=/usr/lib/wine/wine64
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    step "creating Wine prefix"
+    timeout 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+    timeout 120 wineserver -w || true
+  fi
+}
+
+stop_wine() {
+  WINEPREFIX="$1/wineprefix" timeout 30 wineserver -k >/dev/null 2>&1 || true
+}

@@ -1,0 +1,132 @@
+// mirror-cli ADDRESS [seconds] [options]
+//   --port N        receiver's mirroring port (default 7100)
+//   --audio-port N  receiver's audio (RAOP) port (default 0: none)
+//   --fps N --quality N --scale N --no-cursor --dxgi
+//   --password P    receiver password
+//   --region L,T,R,B   mirror a rectangle of the desktop
+//   --log PATH      log file (default mirror-cli.log beside the program)
+// Prints what the session did and exits 0 when it streamed and stopped cleanly.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "classlib/Str.h"
+#include "engine/mirror/Mirror.h"
+#include "foundation/log/Logger.h"
+
+namespace {
+
+void Usage() {
+  fprintf(stderr,
+          "usage: mirror-cli ADDRESS [seconds] [--port N] [--audio-port N] [--fps N] "
+          "[--quality N] [--scale N] [--no-cursor] [--dxgi] [--password P] "
+          "[--region L,T,R,B] [--log PATH]\n");
+}
+
+std::wstring DefaultLogPath() {
+  wchar_t exe[MAX_PATH] = {0};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring path(exe);
+  size_t slash = path.rfind(L'\\');
+  return (slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1)) +
+         L"mirror-cli.log";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    Usage();
+    return 2;
+  }
+  std::string host = argv[1];
+  int seconds = 5;
+  int audioPort = 0;
+  bool region = false;
+  RECT rc{0, 0, 0, 0};
+  std::wstring logPath = DefaultLogPath();
+  MirrorParam param;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    auto next = [&](const char* name) -> const char* {
+      if (i + 1 >= argc) {
+        fprintf(stderr, "mirror-cli: %s needs a value\n", name);
+        exit(2);
+      }
+      return argv[++i];
+    };
+    if (a == "--port") param.port = static_cast<uint16_t>(atoi(next("--port")));
+    else if (a == "--audio-port") audioPort = atoi(next("--audio-port"));
+    else if (a == "--fps") param.fps = static_cast<uint16_t>(atoi(next("--fps")));
+    else if (a == "--quality") param.quality = static_cast<uint16_t>(atoi(next("--quality")));
+    else if (a == "--scale") param.scaleMode = atoi(next("--scale"));
+    else if (a == "--no-cursor") param.showCursor = 0;
+    else if (a == "--dxgi") param.useDxgi = 1;
+    else if (a == "--password") param.password = next("--password");
+    else if (a == "--log") logPath = cl::AnsiToWide(next("--log"));
+    else if (a == "--region") {
+      if (sscanf(next("--region"), "%ld,%ld,%ld,%ld", &rc.left, &rc.top, &rc.right,
+                 &rc.bottom) != 4) {
+        Usage();
+        return 2;
+      }
+      region = true;
+    } else if (a[0] != '-' && i == 2) seconds = atoi(a.c_str());
+    else {
+      Usage();
+      return 2;
+    }
+  }
+  if (seconds < 1) seconds = 1;
+
+  ZtLogger::Instance().Init(const_cast<wchar_t*>(logPath.c_str()));
+  ZtLogger::Instance().Info("[Win]mirror-cli start to %s", host.c_str());
+
+  CMirror* mirror = new CMirror(&param);
+  if (region) mirror->SetCaptureRegion(rc.left, rc.top, rc.right, rc.bottom);
+  printf("mirror-cli: connecting to %s:%d for %d s at %d fps\n", host.c_str(), param.port, seconds,
+         CMirror::ClampFps(param.fps));
+  fflush(stdout);
+  if (!mirror->Start(host.c_str(), static_cast<uint16_t>(audioPort))) {
+    printf("mirror-cli: session could not start\n");
+    delete mirror;
+    return 1;
+  }
+
+  std::wstring lastStatus;
+  bool streamed = false;
+  DWORD until = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
+  while (static_cast<LONG>(until - GetTickCount()) > 0 && mirror->IsRunning()) {
+    Sleep(100);
+    std::wstring status = mirror->StatusText();
+    if (status != lastStatus) {
+      printf("status: %s\n", cl::WideToUtf8(status).c_str());
+      fflush(stdout);
+      lastStatus = status;
+      if (status.find(L"PostStream ok") != std::wstring::npos) streamed = true;
+    }
+  }
+  const bool endedEarly = !mirror->IsRunning();
+  DWORD t0 = GetTickCount();
+  int stopped = mirror->Stop();
+  // The session must not be deleted while its thread still runs.
+  for (int tries = 0; stopped == 0 && tries < 10; ++tries) stopped = mirror->Stop();
+  DWORD stopMs = GetTickCount() - t0;
+
+  std::wstring status = mirror->StatusText();
+  if (status != lastStatus) printf("status: %s\n", cl::WideToUtf8(status).c_str());
+  if (status.find(L"PostStream ok") != std::wstring::npos ||
+      status.find(L"Mirror") != std::wstring::npos)
+    streamed = true;
+  printf("statistics: %s\n", cl::WideToUtf8(mirror->StatisticsText()).c_str());
+  printf("loop passes: %lld\n", mirror->LoopPasses());
+  printf("last error: %d\n", mirror->LastError());
+  printf("stopped: %s in %lu ms%s\n", stopped ? "yes" : "NO", static_cast<unsigned long>(stopMs),
+         endedEarly ? " (session had ended by itself)" : "");
+  const int lastError = mirror->LastError();
+  if (stopped) delete mirror;
+  return (stopped && streamed && lastError == 0) ? 0 : 1;
+}
