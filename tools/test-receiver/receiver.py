@@ -868,6 +868,16 @@ class MirrorReceiver:
             streamed_for = (time.monotonic() - self.t_post) if self.t_post else 0
             if o.strict_heartbeat and streamed_for > 3 and not self.hb_arrivals:
                 self.f.violation("heartbeat", "no heartbeat in %.1f s of streaming" % streamed_for)
+            # The timer runs once a second: the mean of several gaps shows its
+            # period whatever the scheduling noise of single ones.
+            if o.strict_heartbeat and len(gaps) >= 3:
+                mean = sum(gaps) / len(gaps)
+                if not 0.8 <= mean <= 1.25:
+                    self.f.violation("heartbeat", "mean heartbeat gap %.3f s, expected about 1 s"
+                                     % mean)
+            if self.counts["heartbeat"] < o.min_heartbeats:
+                self.f.violation("heartbeat", "%d heartbeats, at least %d expected"
+                                 % (self.counts["heartbeat"], o.min_heartbeats))
         if o.expect_close_within is not None and self.after_misbehave is not None:
             closed = self.after_misbehave.get("sender_closed_after_ms")
             if closed is None or closed > o.expect_close_within * 1000:
@@ -993,6 +1003,8 @@ def parse_args(argv):
                    help="how far a packet time may lag the sender's clock (s)")
     p.add_argument("--start-slack", type=float, default=10.0,
                    help="how long before the connection the sender's session may have started (s)")
+    p.add_argument("--min-heartbeats", type=int, default=0,
+                   help="at least this many heartbeat packets")
     p.add_argument("--min-frames", type=int, default=0,
                    help="at least this many bitstream packets with data")
     p.add_argument("--expect-outcome", choices=OUTCOMES,

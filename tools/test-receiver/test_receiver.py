@@ -183,6 +183,14 @@ class SenderFaultTest(ReceiverTestCase):
                 self.assertIn(text, r.violations())
                 self.assertIn("VIOLATION: ", r.stderr)
 
+    def test_heartbeat_cadence(self):
+        # The stub beats every 0.2 s: too fast for the strict check, enough for the count.
+        r = self.run_rx(["--strict-heartbeat", "--min-heartbeats", "3"], linger=1.0)
+        self.assertEqual(r.rc, 1)
+        self.assertIn("mean heartbeat gap", r.violations())
+        r = self.run_rx(["--min-heartbeats", "50"], linger=0.3)
+        self.assertIn("heartbeats, at least 50 expected", r.violations())
+
     def test_missing_ntp_is_only_a_count_without_require(self):
         r = self.run_rx([], faults=("ntp-silent",), linger=0.3)
         self.assertEqual(r.rc, 0, r.stderr)
