@@ -48,7 +48,9 @@ Bytes ArrayChain(unsigned arrays, unsigned refsEach)
 
 Bytes WithBody(unsigned char marker, unsigned char fill, std::size_t count, Bytes prefix = {})
 {
-    Bytes object{marker};
+    Bytes object;
+    object.reserve(1 + prefix.size() + count);
+    object.push_back(marker);
     object.insert(object.end(), prefix.begin(), prefix.end());
     object.insert(object.end(), count, fill);
     return object;
