@@ -5,6 +5,7 @@
 //   --password P    receiver password
 //   --region L,T,R,B   mirror a rectangle of the desktop
 //   --monitor N     mirror monitor N of the monitor list (default: the primary)
+//   --ntp-port N    port of the NTP answer service (default 7010; 0 any free port)
 //   --log PATH      log file (default mirror-cli.log beside the program)
 // Prints what the session did and exits 0 when it streamed and stopped cleanly.
 #include <windows.h>
@@ -24,7 +25,7 @@ void Usage() {
   fprintf(stderr,
           "usage: mirror-cli ADDRESS [seconds] [--port N] [--audio-port N] [--fps N] "
           "[--quality N] [--scale N] [--no-cursor] [--dxgi] [--password P] "
-          "[--region L,T,R,B] [--monitor N] [--log PATH]\n");
+          "[--region L,T,R,B] [--monitor N] [--ntp-port N] [--log PATH]\n");
 }
 
 std::wstring DefaultLogPath() {
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   std::string host = argv[1];
   int seconds = 5;
   int audioPort = 0;
+  int ntpPort = kNtpServerPort;
   bool region = false;
   int monitor = -1;
   RECT rc{0, 0, 0, 0};
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
     };
     if (a == "--port") param.port = static_cast<uint16_t>(atoi(next("--port")));
     else if (a == "--audio-port") audioPort = atoi(next("--audio-port"));
+    else if (a == "--ntp-port") ntpPort = atoi(next("--ntp-port"));
     else if (a == "--fps") param.fps = static_cast<uint16_t>(atoi(next("--fps")));
     else if (a == "--quality") param.quality = static_cast<uint16_t>(atoi(next("--quality")));
     else if (a == "--scale") param.scaleMode = atoi(next("--scale"));
@@ -94,6 +97,7 @@ int main(int argc, char** argv) {
     delete mirror;
     return 2;
   }
+  mirror->SetNtpPort(static_cast<unsigned short>(ntpPort));
   if (region) mirror->SetCaptureRegion(rc.left, rc.top, rc.right, rc.bottom);
   printf("mirror-cli: connecting to %s:%d for %d s at %d fps\n", host.c_str(), param.port, seconds,
          CMirror::ClampFps(param.fps));
