@@ -180,7 +180,10 @@ TEST_F(MirrorSession, StreamsHeartbeatsAtPacedRateAndStopsInBounds) {
   EXPECT_GE(heartbeats, 2);
   EXPECT_LE(heartbeats, 6);
   EXPECT_GE(pictures, 40);  // over 3 s at 20 fps, allowing a slow start
-  EXPECT_EQ(pictures, sent);
+  // Stop closes the socket without lingering, which may drop what was still
+  // queued: never more pictures than were sent, and nearly all of them.
+  EXPECT_LE(pictures, sent);
+  EXPECT_GE(pictures, sent - 5);
 }
 
 TEST_F(MirrorSession, PasswordWantedWithoutPasswordTellsOwner) {
