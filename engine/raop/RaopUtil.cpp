@@ -14,6 +14,9 @@ std::atomic<uint16_t> g_udpPortCounter{7000};
 
 constexpr uint16_t kFirstUdpPort = 7000;
 constexpr uint16_t kLastUdpPort = 8000;
+// The session's NTP answer service owns this port (kNtpServerPort); audio
+// never takes it, so the service finds it free whenever it (re)binds.
+constexpr uint16_t kNtpServicePort = 7010;
 constexpr int kLargestStepSize = 2048;
 // One connect attempt waits at most this long for the receiver's answer.
 constexpr DWORD kConnectAttemptMs = 3000;
@@ -123,6 +126,7 @@ SOCKET raopcl_bind_udp_port(uint16_t* port) {
   uint16_t start = g_udpPortCounter.load();
   if (start < kFirstUdpPort || start > kLastUdpPort) start = kFirstUdpPort;
   for (unsigned p = start; p <= kLastUdpPort; ++p) {
+    if (p == kNtpServicePort) continue;
     *port = static_cast<uint16_t>(p);
     sockaddr_in a{};
     a.sin_family = AF_INET;

@@ -33,7 +33,8 @@ int raopcl_buffer_size_for(int needed);
 
 // A UDP socket bound to the wildcard address at the next free port of the
 // process-wide counter (7000..8000, starting again at 7000 once the counter
-// passed 8000); *port receives the bound port. INVALID_SOCKET when no socket
+// passed 8000; 7010, the NTP answer service's port, is never taken); *port
+// receives the bound port. INVALID_SOCKET when no socket
 // could be made or no port up to 8000 was free (the socket layer's last
 // error is kept for the caller). Ports are taken on one thread at a time.
 SOCKET raopcl_bind_udp_port(uint16_t* port);

@@ -109,6 +109,14 @@ TEST_F(RaopUtil, UdpPortsFollowTheCounterSkipBusyPortsAndWrap) {
     EXPECT_EQ(last, 8000);
     closesocket(s);
   }
+  // The NTP service's 7010 is never taken, even when free.
+  raopcl_set_udp_port_counter(7010);
+  uint16_t notNtp = 0;
+  s = raopcl_bind_udp_port(&notNtp);
+  ASSERT_NE(s, INVALID_SOCKET);
+  EXPECT_GT(notNtp, 7010);
+  closesocket(s);
+
   raopcl_set_udp_port_counter(8001);
   uint16_t wrapped = 0;
   s = raopcl_bind_udp_port(&wrapped);
