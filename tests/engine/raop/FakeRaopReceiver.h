@@ -15,16 +15,45 @@
 #include <thread>
 #include <vector>
 
+#include "engine/raop/RaopUtil.h"
 #include "foundation/digest/Md5.h"
 
 // Collects the RAOP module's diagnostic lines while it exists.
 class RaopMessages {
  public:
-  RaopMessages();
-  ~RaopMessages();
-  std::vector<std::string> lines();
-  bool contains(const std::string& text);
-  void clear();
+  RaopMessages() {
+    clear();
+    raopcl_set_message_hook(&Collect);
+  }
+  ~RaopMessages() { raopcl_set_message_hook(nullptr); }
+  std::vector<std::string> lines() {
+    std::lock_guard<std::mutex> g(Lock());
+    return Lines();
+  }
+  bool contains(const std::string& text) {
+    for (const auto& l : lines()) {
+      if (l.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+  void clear() {
+    std::lock_guard<std::mutex> g(Lock());
+    Lines().clear();
+  }
+
+ private:
+  static std::mutex& Lock() {
+    static std::mutex m;
+    return m;
+  }
+  static std::vector<std::string>& Lines() {
+    static std::vector<std::string> l;
+    return l;
+  }
+  static void Collect(const char* line) {
+    std::lock_guard<std::mutex> g(Lock());
+    Lines().push_back(line);
+  }
 };
 
 struct RtspRequest {
