@@ -257,3 +257,21 @@ TEST(ImpersonateUser, RevertsOnDestruction) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ExplorerToken, PrimaryTokenOfTheShellWhenOneRuns) {
+  HANDLE token = reinterpret_cast<HANDLE>(1);
+  if (!GetExplorerToken(&token)) {
+    EXPECT_EQ(nullptr, token);
+    GTEST_SKIP() << "no shell process in this session";
+  }
+  ASSERT_NE(nullptr, token);
+  TOKEN_TYPE type = TokenImpersonation;
+  DWORD size = 0;
+  EXPECT_TRUE(GetTokenInformation(token, TokenType, &type, sizeof(type), &size));
+  EXPECT_EQ(TokenPrimary, type);
+  CloseHandle(token);
+}
+
+}  // namespace

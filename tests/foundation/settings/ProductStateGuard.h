@@ -48,6 +48,7 @@ class ProductStateGuard {
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, kBackupKey);
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TessarineTest");
+    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Orvanta");  // only goes when empty
     for (const std::wstring& f : Files()) MoveFileExW((f + L".testbak").c_str(), f.c_str(),
                                                       MOVEFILE_REPLACE_EXISTING);
   }
