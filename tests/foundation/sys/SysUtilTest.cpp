@@ -123,7 +123,7 @@ TEST(LocalIPv4List, ThisMachineHasARecord) {
   for (const AdapterRecord& r : list) {
     ASSERT_FALSE(r.address.empty());
     EXPECT_EQ(L'\n', r.address.back());
-    EXPECT_NE(0u, r.address.compare(0, 7, L"169.254"));
+    EXPECT_NE(0, r.address.compare(0, 7, L"169.254"));
   }
 }
 
