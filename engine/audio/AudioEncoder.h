@@ -38,10 +38,11 @@ class CAudioEncoder : public CEncoder {
   int Init(AudioParam* param) override;
   // Closes the codec; 0.
   int Uninit() override;
-  // Appends the chunk; when a whole frame is held, encodes it and returns the
-  // encoded size (chunk->outData/outSize: valid until the next call). 0 when
-  // no frame is ready, the codec gave nothing, or it failed. An empty chunk
-  // drops the partial frame. Called on the capture thread only.
+  // Appends the chunk (at most one frame of PCM: the buffer holds two, so a
+  // larger one may be refused); when a whole frame is held, encodes it and
+  // returns the encoded size (chunk->outData/outSize: valid until the next
+  // call). 0 when no frame is ready, the codec gave nothing, or it failed. An
+  // empty chunk drops the partial frame. Called on the capture thread only.
   int Encode(AudioChunk* chunk) override;
 
   int FrameBytes() const { return frameBytes_; }

@@ -94,7 +94,11 @@ TEST(CapAudioCoreAudio, NoLoopbackDeviceFailsCleanly) {
                           "[Audio]audio client initialize fail", "[Audio]get buffer size fail",
                           "[Audio]get audio capture service fail", "[Audio]get device period fail"};
   int found = 0;
-  for (const char* c : causes) found += text.find(c) != std::string::npos;
+  for (const char* c : causes) {
+    if (text.find(c) == std::string::npos) continue;
+    ++found;
+    printf("captor failure logged: %s (after %lu ms)\n", c, static_cast<unsigned long>(elapsed));
+  }
   EXPECT_GE(found, 1) << "no cause logged:\n" << text;
 }
 

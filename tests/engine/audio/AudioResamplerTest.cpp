@@ -21,7 +21,9 @@ TEST(AudioResampler, KeepsFrequencyAndLevelFrom48000) {
     ASSERT_EQ(r.Convert(reinterpret_cast<const uint8_t*>(&in[i * 960]), 480, &pcm, &bytes), 0);
     ASSERT_EQ(bytes % 4, 0);
     // About 441 frames a packet (the filter's delay moves it by a few).
-    if (i > 2) EXPECT_NEAR(bytes / 4, 441, 2) << i;
+    if (i > 2) {
+      EXPECT_NEAR(bytes / 4, 441, 2) << i;
+    }
     const int16_t* s = reinterpret_cast<const int16_t*>(pcm);
     out.insert(out.end(), s, s + bytes / 2);
   }

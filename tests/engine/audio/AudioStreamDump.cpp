@@ -109,11 +109,13 @@ bool DumpAlac(const std::string& dir, const char* name, int channels, int bits, 
   Stream s;
   const int frameBytes = enc.FrameBytes();
   const int whole = static_cast<int>(pcm.size()) / frameBytes * frameBytes;
-  // Chunks of 1000 bytes: frames are gathered across them.
-  for (int off = 0; off < whole; off += 1000) {
+  // Odd-sized chunks shorter than a frame, as the captor hands them over:
+  // frames are gathered across them.
+  const int chunk = (frameBytes * 5 / 7) | 1;
+  for (int off = 0; off < whole; off += chunk) {
     AudioChunk c;
     c.data = &pcm[off];
-    c.size = static_cast<uint32_t>(whole - off < 1000 ? whole - off : 1000);
+    c.size = static_cast<uint32_t>(whole - off < chunk ? whole - off : chunk);
     const int n = enc.Encode(&c);
     if (n > 0) s.Add(c.outData, n);
   }
