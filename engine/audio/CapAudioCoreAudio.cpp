@@ -59,6 +59,9 @@ bool EnterCom(bool* entered) {
 CCapAudioCoreAudio::CCapAudioCoreAudio() = default;
 
 CCapAudioCoreAudio::~CCapAudioCoreAudio() {
+  // The owner stops the thread first; if it did not, the thread must not
+  // outlive the buffers it uses.
+  if (IsRunning()) StopThread(kThreadStopWaitMs, true);
   delete[] stereo_;
   stereo_ = nullptr;
   CloseCaptureStream();

@@ -184,6 +184,9 @@ TEST(EncAudioAAC, OpensWithThisLibraryAndAnnouncesEld480) {
   EXPECT_EQ(asc[1], 0xE8);
   EXPECT_EQ(asc[2], 0x50);
   EXPECT_EQ(asc[3], 0x00);
+  EXPECT_EQ(aacEncoder_GetParam(enc.State()->handle, AACENC_BITRATEMODE), 0u);
+  EXPECT_EQ(aacEncoder_GetParam(enc.State()->handle, AACENC_AFTERBURNER), 1u);
+  EXPECT_EQ(aacEncoder_GetParam(enc.State()->handle, AACENC_TRANSMUX), static_cast<UINT>(TT_MP4_RAW));
   EXPECT_EQ(aacEncoder_GetParam(enc.State()->handle, AACENC_BITRATE),
             static_cast<UINT>(2 * kAacEldFallbackBitratePerChannel));
 }
