@@ -31,9 +31,10 @@ SYSTEMTIME March7() {
   return st;
 }
 
+// Text mode: the log is a Windows text file (CR LF line ends on disk).
 std::vector<std::string> ReadLines(const std::wstring& path) {
   std::vector<std::string> lines;
-  FILE* f = _wfopen(path.c_str(), L"rb");
+  FILE* f = _wfopen(path.c_str(), L"rt");
   if (!f) return lines;
   char buf[4096];
   while (fgets(buf, sizeof(buf), f)) lines.emplace_back(buf);
@@ -42,7 +43,7 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
 }
 
 void WriteFile(const std::wstring& path, const std::string& text) {
-  FILE* f = _wfopen(path.c_str(), L"wb");
+  FILE* f = _wfopen(path.c_str(), L"wt");
   ASSERT_NE(f, nullptr);
   fwrite(text.data(), 1, text.size(), f);
   fclose(f);
