@@ -54,8 +54,11 @@ int AacEldEncoderOpen(int sampleRate, int channels, AacEldState** out) {
     // sample, next to the library's own 1.5-bit default of 132.3 kbit/s) and
     // makes frames of about 174 bytes, far below one datagram.
     const UINT bitrate = static_cast<UINT>(kAacEldFallbackBitratePerChannel * channels);
+    // Below 128 kbit/s the library would switch SBR on by itself (960-sample
+    // frames, another AudioSpecificConfig): keep it off explicitly.
     if (aacEncoder_SetParam(h, AACENC_BITRATEMODE, 0) != AACENC_OK ||
-        aacEncoder_SetParam(h, AACENC_BITRATE, bitrate) != AACENC_OK) {
+        aacEncoder_SetParam(h, AACENC_BITRATE, bitrate) != AACENC_OK ||
+        aacEncoder_SetParam(h, AACENC_SBR_MODE, 0) != AACENC_OK) {
       fprintf(stderr, "Unable to set the VBR bitrate mode\n");
       rc = -8;
     } else if (!g_fallbackLogged.exchange(true)) {
