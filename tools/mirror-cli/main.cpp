@@ -4,6 +4,7 @@
 //   --fps N --quality N --scale N --no-cursor --dxgi
 //   --password P    receiver password
 //   --region L,T,R,B   mirror a rectangle of the desktop
+//   --ntp-port N    port of the NTP answer service (default 7010; 0 any free port)
 //   --log PATH      log file (default mirror-cli.log beside the program)
 // Prints what the session did and exits 0 when it streamed and stopped cleanly.
 #include <windows.h>
@@ -23,7 +24,7 @@ void Usage() {
   fprintf(stderr,
           "usage: mirror-cli ADDRESS [seconds] [--port N] [--audio-port N] [--fps N] "
           "[--quality N] [--scale N] [--no-cursor] [--dxgi] [--password P] "
-          "[--region L,T,R,B] [--log PATH]\n");
+          "[--region L,T,R,B] [--ntp-port N] [--log PATH]\n");
 }
 
 std::wstring DefaultLogPath() {
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
   std::string host = argv[1];
   int seconds = 5;
   int audioPort = 0;
+  int ntpPort = kNtpServerPort;
   bool region = false;
   RECT rc{0, 0, 0, 0};
   std::wstring logPath = DefaultLogPath();
@@ -60,6 +62,7 @@ int main(int argc, char** argv) {
     };
     if (a == "--port") param.port = static_cast<uint16_t>(atoi(next("--port")));
     else if (a == "--audio-port") audioPort = atoi(next("--audio-port"));
+    else if (a == "--ntp-port") ntpPort = atoi(next("--ntp-port"));
     else if (a == "--fps") param.fps = static_cast<uint16_t>(atoi(next("--fps")));
     else if (a == "--quality") param.quality = static_cast<uint16_t>(atoi(next("--quality")));
     else if (a == "--scale") param.scaleMode = atoi(next("--scale"));
@@ -86,6 +89,7 @@ int main(int argc, char** argv) {
   ZtLogger::Instance().Info("[Win]mirror-cli start to %s", host.c_str());
 
   CMirror* mirror = new CMirror(&param);
+  mirror->SetNtpPort(static_cast<unsigned short>(ntpPort));
   if (region) mirror->SetCaptureRegion(rc.left, rc.top, rc.right, rc.bottom);
   printf("mirror-cli: connecting to %s:%d for %d s at %d fps\n", host.c_str(), param.port, seconds,
          CMirror::ClampFps(param.fps));

@@ -199,7 +199,7 @@ Outcome TryParse(const Bytes& input, std::string& what)
 
 TEST(PlistFuzz, MutantsParseOrFailCleanly)
 {
-    const unsigned kMutantsPerSeed = 2500;
+    const unsigned kMutantsPerSeed = 10000;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
 
     struct Seed {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace plisttest;
@@ -48,9 +49,9 @@ Bytes ArrayChain(unsigned arrays, unsigned refsEach)
 
 Bytes WithBody(unsigned char marker, unsigned char fill, std::size_t count, Bytes prefix = {})
 {
-    Bytes object{marker};
-    object.insert(object.end(), prefix.begin(), prefix.end());
-    object.insert(object.end(), count, fill);
+    Bytes object(1 + prefix.size() + count, fill);
+    object[0] = marker;
+    std::copy(prefix.begin(), prefix.end(), object.begin() + 1);
     return object;
 }
 
