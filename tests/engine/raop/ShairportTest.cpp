@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "FakeRaopReceiver.h"
+#include "engine/audio/FedCaptor.h"
+#include "engine/audio/MirrorAudio.h"
 #include "engine/raop/RaopClient.h"
 #include "engine/raop/RaopUtil.h"
 #include "foundation/net/SocketStream.h"
@@ -35,7 +37,7 @@ bool GetPeer(Peer* peer) {
 
 TEST(Shairport, CompletesTheStartStreamsAndChangesTheVolume) {
   Peer peer;
-  if (!GetPeer(&peer)) GTEST_SKIP() << "no peer (run through peer.py)";
+  if (!GetPeer(&peer) || peer.useAlac) GTEST_SKIP() << "no peer for AAC-ELD (run through peer.py)";
   WinsockScope winsock;
   RaopMessages messages;
   const long timingBefore = raopcl_timing_requests_seen();
@@ -83,4 +85,26 @@ TEST(Shairport, CompletesTheStartStreamsAndChangesTheVolume) {
     EXPECT_EQ(raopcl_start_session("127.0.0.1", peer.port, "0A1B2C3D4E5F", &wrong, peer.useAlac, "not-it"), -1);
     EXPECT_EQ(wrong, nullptr);
   }
+}
+
+// ALAC, the one codec the peer decodes: the audio sender with a captor that
+// plays a 1 kHz tone at -9 dBFS RMS for four seconds; peer.py measures what
+// the peer played (its PCM on standard output).
+TEST(Shairport, PlaysTheAlacTone) {
+  Peer peer;
+  if (!GetPeer(&peer) || !peer.useAlac) GTEST_SKIP() << "no peer for ALAC (run through peer.py)";
+  WinsockScope winsock;
+  SetAudioCaptorFactory(&CFedCaptor::Make);
+  CMirrorAudio audio;
+  ASSERT_EQ(audio.Init("127.0.0.1", peer.port, "0A1B2C3D4E5F", 1, peer.password.c_str()), 0);
+  ASSERT_EQ(audio.Param()->FrameSize, 352);
+  ASSERT_EQ(audio.Captor()->Start(), 0);
+  Sleep(4000);
+  audio.Captor()->Stop();
+  printf("ALAC frames sent: %ld\n", audio.FramesSent());
+  EXPECT_GE(audio.FramesSent(), 4 * 44100 / 352 - 20);
+  EXPECT_EQ(audio.FramesFailed(), 0);
+  Sleep(1500);  // the peer plays what it buffered (its latency is about 2 s)
+  audio.Stop();
+  SetAudioCaptorFactory(nullptr);
 }

@@ -5,18 +5,23 @@ shairport-sync refuses to start without an mDNS advertiser, so this starts
 (unless already running) a system D-Bus and an avahi-daemon restricted to the
 loopback interface (no multicast leaves the machine), then one shairport-sync
 per case on a free loopback port with a configuration file of its own, and
-runs the Windows test binary under Wine with TESS_RAOP_PEER_PORT and
-TESS_RAOP_PEER_PASSWORD set. Everything it started is stopped by process id.
+runs the Windows test binary under Wine with TESS_RAOP_PEER_PORT,
+TESS_RAOP_PEER_PASSWORD and TESS_RAOP_PEER_ALAC set. Cases: AAC-ELD without
+and with a password (the peer takes the session and buffers the packets but
+cannot decode that codec), and ALAC, which the peer plays to a PCM file whose
+tone is measured here. Everything it started is stopped by process id.
 
 Usage: peer.py --wine-run WINE_RUN --exe TEST.exe --out DIR [--filter F]
 Exit: 0 every case passed, 1 a case failed, 77 a tool is missing (skip).
 """
 
 import argparse
+import math
 import os
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -39,10 +44,17 @@ enable-reflector=no
 [rlimits]
 """
 
+# name, password, ALAC (the peer then plays to a PCM file that is measured)
 CASES = [
-    ("open", ""),
-    ("password", "tess-peer-pw"),
+    ("open", "", False),
+    ("password", "tess-peer-pw", False),
+    ("alac", "", True),
 ]
+TONE_HZ = 1000.0
+# The tone as fed is -9.03 dBFS RMS; ALAC is lossless, the peer may stuff or
+# drop single frames to follow the sender's clock.
+TONE_TOLERANCE_HZ = 5.0
+LEVEL_DBFS = (-10.5, -7.5)
 
 
 def log(*a):
@@ -116,29 +128,61 @@ def port_accepts(port):
 
 
 # What the peer must have logged (at -vv) for a session it took: each request,
-# the first RTP packet (our first packet carries RTP time 480) buffered for
-# play, and the volume change to -10 dB in the middle of the stream.
+# RTP packets buffered for play (it names the RTP time of the first one it
+# kept), and the volume change to -10 dB in the middle of the stream.
 EXPECTED_LOG = [
     'Received an RTSP Packet of type "ANNOUNCE"',
     'Received an RTSP Packet of type "SETUP"',
     'Received an RTSP Packet of type "RECORD"',
     'Received an RTSP Packet of type "SET_PARAMETER"',
-    "first_packet_time set for frame 480.",
+    "first_packet_time set for frame ",
     "airplay volume is -10.000000",
 ]
 
 
-def peer_saw_session(peer_log, with_password):
+def peer_saw_session(peer_log, with_password, alac):
     text = open(peer_log, errors="replace").read()
     ok = True
-    for needle in EXPECTED_LOG + (['WWW-Authenticate", content: "Digest'] if with_password else []):
+    # No volume change in the ALAC case.
+    expected = [e for e in EXPECTED_LOG if not (alac and "-10.0" in e)]
+    for needle in expected + (['WWW-Authenticate", content: "Digest'] if with_password else []):
         if needle not in text:
             log(f"the peer's log lacks: {needle}")
             ok = False
     return ok
 
 
-def run_case(o, name, password, out):
+def measure_tone(pcm_path):
+    """Frequency (interpolated upward zero crossings) and RMS level in dBFS of
+    the left channel of 16-bit stereo PCM, over the part after the leading
+    silence (the first 0.1 s of sound skipped)."""
+    data = open(pcm_path, "rb").read()
+    n = len(data) // 4
+    left = struct.unpack("<%dh" % (2 * n), data[:4 * n])[0::2]
+    start = next((i for i, v in enumerate(left) if abs(v) > 1000), None)
+    if start is None:
+        return None
+    end = len(left)
+    while end > start and abs(left[end - 1]) <= 1000:
+        end -= 1
+    x = left[start + 4410:end - 441]
+    if len(x) < 44100:
+        return None
+    first = last = None
+    crossings = 0
+    for i in range(1, len(x)):
+        if x[i - 1] < 0 <= x[i]:
+            t = (i - 1) + (-x[i - 1]) / (x[i] - x[i - 1])
+            first = t if first is None else first
+            last = t
+            crossings += 1
+    rms = math.sqrt(sum(v * v for v in x) / len(x))
+    return {"seconds": round(len(x) / 44100, 2),
+            "hz": round((crossings - 1) * 44100 / (last - first), 2) if crossings > 1 else 0,
+            "rms_dbfs": round(20 * math.log10(rms / 32768), 2) if rms else -200}
+
+
+def run_case(o, name, password, alac, out):
     port = free_tcp_port()
     conf = os.path.join(out, f"shairport-{name}.conf")
     lines = [f'  name = "TessPeer-{name}";', f"  port = {port};",
@@ -150,15 +194,22 @@ def run_case(o, name, password, out):
         f.write("general = {\n" + "\n".join(lines) + "\n};\n")
         f.write('metadata = { enabled = "no"; };\n')
     peer_log = os.path.join(out, f"shairport-{name}.log")
+    pcm_path = os.path.join(out, f"shairport-{name}.pcm")
     with open(peer_log, "w") as lf:
-        peer = subprocess.Popen(["shairport-sync", "-c", conf, "-o", "dummy", "-u", "-vv"],
-                                stdout=lf, stderr=subprocess.STDOUT)
+        if alac:
+            with open(pcm_path, "wb") as pf:
+                peer = subprocess.Popen(["shairport-sync", "-c", conf, "-o", "stdout", "-u", "-vv"],
+                                        stdout=pf, stderr=lf)
+        else:
+            peer = subprocess.Popen(["shairport-sync", "-c", conf, "-o", "dummy", "-u", "-vv"],
+                                    stdout=lf, stderr=subprocess.STDOUT)
     try:
         if not wait_until(lambda: port_accepts(port) or peer.poll() is not None, 15) or peer.poll() is not None:
             log(f"shairport-sync did not start (exit {peer.poll()}); its log:")
             say(open(peer_log).read()[-4000:])
             return False
-        env = dict(os.environ, TESS_RAOP_PEER_PORT=str(port), TESS_RAOP_PEER_PASSWORD=password)
+        env = dict(os.environ, TESS_RAOP_PEER_PORT=str(port), TESS_RAOP_PEER_PASSWORD=password,
+                   TESS_RAOP_PEER_ALAC="1" if alac else "0")
         cmd = [o.wine_run, o.exe, f"--gtest_filter={o.filter}"]
         log(f"case {name}: shairport-sync pid {peer.pid} on 127.0.0.1:{port}, running", " ".join(cmd))
         r = subprocess.run(cmd, env=env, timeout=o.timeout)
@@ -166,7 +217,17 @@ def run_case(o, name, password, out):
         alive = peer.poll() is None
         if not alive:
             log(f"shairport-sync ended during the case (exit {peer.returncode})")
-        return r.returncode == 0 and alive and peer_saw_session(peer_log, bool(password))
+        ok = r.returncode == 0 and alive and peer_saw_session(peer_log, bool(password), alac)
+        if alac:
+            stop(peer, "shairport-sync")  # flushes what it played
+            tone = measure_tone(pcm_path)
+            log(f"case {name}: the peer played {tone}")
+            if (not tone or abs(tone["hz"] - TONE_HZ) > TONE_TOLERANCE_HZ
+                    or not LEVEL_DBFS[0] <= tone["rms_dbfs"] <= LEVEL_DBFS[1]):
+                log(f"case {name}: expected {TONE_HZ} +- {TONE_TOLERANCE_HZ} Hz at "
+                    f"{LEVEL_DBFS[0]}..{LEVEL_DBFS[1]} dBFS for at least a second")
+                ok = False
+        return ok
     finally:
         stop(peer, "shairport-sync")
         text = open(peer_log, errors="replace").read()
@@ -228,8 +289,8 @@ def main():
                 return 1
             log(f"started avahi-daemon pid {avahi.pid} on lo only")
 
-        for name, password in CASES:
-            passed = run_case(o, name, password, out)
+        for name, password, alac in CASES:
+            passed = run_case(o, name, password, alac, out)
             log(f"case {name}: {'passed' if passed else 'FAILED'}")
             ok = ok and passed
     finally:
