@@ -75,6 +75,7 @@ CMirror::~CMirror() {
   delete heartbeatPacket_;
   delete ntpServer_;
   delete videoParam_;
+  delete audio_.exchange(nullptr);
 }
 
 std::wstring CMirror::StatusText() const {
@@ -169,8 +170,10 @@ void CMirror::UpdateVideoSettings(MirrorParam param) {
 }
 
 void CMirror::SetVolume(int volume) {
-  // The audio sender sets the receiver's volume under its own lock.
-  (void)volume;
+  volume_ = static_cast<int16_t>(volume);
+  // Under the audio sender's lock; nothing is sent without an RAOP session.
+  CMirrorAudio* audio = audio_.load();
+  if (audio) audio->SetVolume(volume);
 }
 
 void CMirror::ReportStatus(int code, const char* text) {
@@ -222,13 +225,22 @@ int CMirror::Run() {
   }
   ReportStatus(0, "PostStream ok");
 
+  CMirrorAudio* audio = new CMirrorAudio();
+  audio_.store(audio);
   ReportStatusF(0, "Mirror to %s", host_.c_str());
-  // The audio sender is not part of this session yet: mirror without sound.
-  ReportStatusF(0, "Mirror to %s without the Audio", host_.c_str());
+  // Its result is not needed: without a captor, or when the captor cannot
+  // start, the session mirrors the picture alone.
+  audio->Init(host_.c_str(), audioPort_, deviceId_.c_str(), useAlac_, password_.c_str());
+  if (!audio->Captor() || audio->Captor()->Start() < 0) {
+    ReportStatusF(0, "Mirror to %s without the Audio", host_.c_str());
+  }
 
   StartHeartbeatTimer();
   CaptureLoop();
   StopTimers();
+  // The captor's thread first, so no frame is sent while the client closes.
+  if (audio->Captor()) audio->Captor()->Stop();
+  audio->Stop();
   ReportStatus(0, "Mirror quit");
   return 0;
 }
@@ -356,6 +368,10 @@ void CMirror::CaptureLoop() {
     return;
   }
   if (!StartVideo()) return;
+
+  // The session's volume, once, after the video manager started; nothing is
+  // sent without an RAOP session.
+  if (CMirrorAudio* audio = audio_.load()) audio->SetVolume(volume_);
 
   if (timerQueue_ &&
       !CreateTimerQueueTimer(&statisticsTimer_, timerQueue_, &CMirror::StatisticsCallback, this,

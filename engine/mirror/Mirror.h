@@ -10,10 +10,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/audio/MirrorAudio.h"
 #include "engine/capture/VideoMgr.h"
 #include "engine/mirror/MirrorTypes.h"
 #include "engine/mirror/NtpServer.h"
@@ -70,6 +72,8 @@ class CMirror : public CBaseThread {
   const std::string& Nonce() const { return nonce_; }
   int64_t SessionStart() const { return sessionStart_; }
   long long LoopPasses() const { return loopPasses_; }
+  // The audio sender; null until the handshake succeeded.
+  CMirrorAudio* Audio() const { return audio_.load(); }
   // The NTP service's port; 7010 unless changed before Start.
   void SetNtpPort(unsigned short port) { ntpServer_->SetPort(port); }
 
@@ -108,6 +112,8 @@ class CMirror : public CBaseThread {
   CBitstreamPacket* bitstreamPacket_ = nullptr;
   CHeartbeatPacket* heartbeatPacket_ = nullptr;
   CNtpServer* ntpServer_ = nullptr;
+  // Made by the session thread, read by the owner's SetVolume.
+  std::atomic<CMirrorAudio*> audio_{nullptr};
   uint16_t port_ = MIRROR_PORT;
   int16_t volume_ = 50;
   std::string receiverVersion_;
