@@ -2,12 +2,9 @@
 
 #include "classlib/Str.h"
 #include "engine/capture/CapVideo.h"
-#include "engine/capture/OsVersionShim.h"
+#include "foundation/sys/SysUtil.h"
 #include "engine/mirror/StreamPacket.h"
 #include "foundation/log/Logger.h"
-
-using capture_os::GetOSVersionCodeEx;
-using capture_os::OSVER_WIN8;
 
 namespace {
 

@@ -1,9 +1,6 @@
 #include "engine/capture/MonitorList.h"
 
-#include "engine/capture/OsVersionShim.h"
-
-using capture_os::GetOSVersionCode;
-using capture_os::OSVER_WIN10;
+#include "foundation/sys/SysUtil.h"
 
 CMonitorList::CMonitorList() { Clear(); }
 

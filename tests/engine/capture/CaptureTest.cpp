@@ -8,7 +8,7 @@
 
 #include "engine/capture/CapVideo.h"
 #include "engine/capture/ColorConvert.h"
-#include "engine/capture/OsVersionShim.h"
+#include "foundation/sys/SysUtil.h"
 #include "engine/capture/VideoMgr.h"
 #include "support/TestWindow.h"
 
@@ -252,11 +252,11 @@ TEST(DxgiCaptor, ABridgeThatCannotStartAgainReportsFailureWithoutBeingAsked) {
 
 TEST(DxgiProbe, OldWindowsMissingBridgeAndWineAllGiveGdi) {
   // Windows 7: not even loaded (an existing DLL would otherwise be loaded).
-  EXPECT_FALSE(ProbeDxgiCaptureWith(capture_os::OSVER_WIN7, L"kernel32.dll"));
-  EXPECT_FALSE(ProbeDxgiCaptureWith(capture_os::OSVER_WIN8, L"libScapBridgeMissing.dll"));
+  EXPECT_FALSE(ProbeDxgiCaptureWith(OSVER_WIN7, L"kernel32.dll"));
+  EXPECT_FALSE(ProbeDxgiCaptureWith(OSVER_WIN8, L"libScapBridgeMissing.dll"));
   // The real bridge under Wine: DuplicateOutput is not implemented, so the
   // probe fails cleanly and unloads the bridge.
-  EXPECT_FALSE(ProbeDxgiCaptureWith(capture_os::OSVER_WIN8, kScapBridgeLibrary));
+  EXPECT_FALSE(ProbeDxgiCaptureWith(OSVER_WIN8, kScapBridgeLibrary));
   EXPECT_EQ(GetModuleHandleW(kScapBridgeLibrary), nullptr);
 }
 

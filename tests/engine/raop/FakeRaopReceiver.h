@@ -206,6 +206,11 @@ class FakeRaopReceiver {
   }
   static SOCKET OpenUdp(uint16_t* port) {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    // A generous buffer: on a loaded machine (the session also encodes
+    // video) this thread may not run for a while, and loopback drops
+    // datagrams that find the buffer full.
+    int buffer = 4 << 20;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer), sizeof(buffer));
     sockaddr_in a = Loopback(0);
     bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a));
     *port = LocalPort(s);
