@@ -29,7 +29,7 @@ import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wire  # noqa: E402
-from receiver import Ended, Findings, announce  # noqa: E402
+from receiver import Ended, Findings, open_listener  # noqa: E402
 
 MISBEHAVIOURS = [
     "refuse", "close-after-accept", "stall", "no-session", "no-transport", "no-server-port",
@@ -902,24 +902,9 @@ def parse_args(argv):
 
 def main(argv=None):
     o = parse_args(argv)
-    if o.misbehave == "refuse":
-        s = socket.socket()
-        s.bind((o.host, 0))
-        port = s.getsockname()[1]
-        s.close()
-        announce(port, o.port_file)
-        return 0
-    listener = socket.socket()
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    try:
-        listener.bind((o.host, o.port))
-    except OSError as e:
-        print("raop_receiver: cannot listen on %s:%d: %s" % (o.host, o.port, e), file=sys.stderr)
-        return 2
-    listener.listen(1)
-    signal.signal(signal.SIGTERM, _on_terminate)
-    port = listener.getsockname()[1]
-    announce(port, o.port_file)
+    listener, port = open_listener("raop_receiver", o, _on_terminate)
+    if listener is None:
+        return 0 if port else 2
     r = RaopReceiver(o, listener)
     try:
         r.run()

@@ -1037,28 +1037,38 @@ def announce(port, port_file):
             f.write("%d\n" % port)
         os.replace(tmp, port_file)
 
-
-def main(argv=None):
-    o = parse_args(argv)
+def open_listener(name, o, on_terminate):
+    """Listens on o.host:o.port and announces the port. Returns (listener,
+    port); (None, port) for --misbehave refuse, which hands out a port that
+    nobody listens on; (None, None) when the port cannot be had."""
     if o.misbehave == "refuse":
-        # Hand out a port that nobody listens on: bind, read it back, close.
         s = socket.socket()
         s.bind((o.host, 0))
         port = s.getsockname()[1]
         s.close()
         announce(port, o.port_file)
-        return 0
+        return None, port
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     try:
         listener.bind((o.host, o.port))
     except OSError as e:
-        print("receiver: cannot listen on %s:%d: %s" % (o.host, o.port, e), file=sys.stderr)
-        return 2
+        print("%s: cannot listen on %s:%d: %s" % (name, o.host, o.port, e), file=sys.stderr)
+        listener.close()
+        return None, None
     listener.listen(1)
-    signal.signal(signal.SIGTERM, _on_terminate)
+    signal.signal(signal.SIGTERM, on_terminate)
     port = listener.getsockname()[1]
     announce(port, o.port_file)
+    return listener, port
+
+
+
+def main(argv=None):
+    o = parse_args(argv)
+    listener, port = open_listener("receiver", o, _on_terminate)
+    if listener is None:
+        return 0 if port else 2
     r = MirrorReceiver(o, listener)
     try:
         r.run()
