@@ -17,6 +17,9 @@ namespace {
 constexpr const char* kTag = "Network";
 std::atomic<bool> g_adapterLookup{true};
 
+// Bound of one result fetch from WMI, in milliseconds.
+constexpr LONG kWmiFetchTimeoutMs = 10000;
+
 // Interface type of IEEE 802.11 adapters in IP Helper records.
 constexpr DWORD kIfTypeIeee80211 = 71;
 
@@ -420,7 +423,9 @@ bool IsWirelessByWmi(const std::wstring& description) {
     for (;;) {
       IWbemClassObject* obj = nullptr;
       ULONG got = 0;
-      hr = results->Next(static_cast<LONG>(WBEM_INFINITE), 1, &obj, &got);
+      // Bounded: this runs on the owner's thread when a session is built, and
+      // a stuck WMI service must not hang it.
+      hr = results->Next(kWmiFetchTimeoutMs, 1, &obj, &got);
       if (got == 0 || !obj) break;
       VARIANT v;
       VariantInit(&v);
