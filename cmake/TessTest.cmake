@@ -25,4 +25,12 @@ function(tess_add_gtest)
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
+  # Programs that share the test screen draw on it: in the guest they get one.
+  set(_screen "")
+  if("screen" IN_LIST T_RESOURCE_LOCK)
+    set(_screen SCREEN)
+  endif()
+  tess_guest_program(${T_NAME} ${_screen} TIMEOUT ${T_TIMEOUT})
 endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/TessGuest.cmake)
