@@ -57,3 +57,21 @@ prepare_wine_prefix() {
 stop_wine() {
   WINEPREFIX="$1/wineprefix" timeout 30 wineserver -k >/dev/null 2>&1 || true
 }
+
+# The i686 tests: the guest image (built once, cached beside the
+# dependencies), then one guest boot per ctest entry of the i686 tree.
+run_i686_lane() {
+  local t0=$SECONDS rc=0 dir j=1
+  dir=$(build_dir i686)
+  step "i686 lane: guest image"
+  "$root/tools/guest/build-image" || rc=$?
+  if [ "$rc" = 0 ]; then
+    # Two guests side by side only where each can have two CPUs of its own.
+    [ "$(nproc)" -ge 4 ] && j=2
+    step "i686 lane: tests in the guest (ctest -L i686-guest -j$j)"
+    ctest --test-dir "$dir" -L i686-guest --output-on-failure -j"$j" || rc=$?
+    cat "$dir"/guest/*/summary.txt 2>/dev/null | sed 's/^/  i686 /' || true
+  fi
+  step "i686 lane $([ "$rc" = 0 ] && echo passed || echo FAILED) in $((SECONDS - t0)) s"
+  return "$rc"
+}
