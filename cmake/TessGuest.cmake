@@ -5,11 +5,13 @@
 # with the reason; tess_guest_program adds any other test program.
 #
 # ctest entries of an i686 tree, label "i686-guest":
-#   i686_guest         the programs that need no screen
-#   i686_guest_screen  the programs that draw (RESOURCE_LOCK screen, or SCREEN):
-#                      the guest starts Xvfb for them
-# Programs run one after another in one guest (they may use fixed ports; the
-# guest has nothing but its own loopback), each bounded by its TIMEOUT.
+#   i686_guest         the programs that leave the screen alone
+#   i686_guest_screen  the programs that draw on it and read it back
+#                      (RESOURCE_LOCK screen, or SCREEN)
+# Each guest has a virtual screen of its own (Xvfb, 1280x720), as every test
+# on the host has. Programs run one after another in a guest (they may use
+# fixed ports; the guest has nothing but its own loopback), each bounded by
+# its TIMEOUT.
 
 # tess_guest_program(target [SCREEN] [TIMEOUT s] [ARGS arg...])
 function(tess_guest_program target)
@@ -89,14 +91,12 @@ function(_tess_guest_entries)
       continue()
     endif()
     set(_name i686_guest)
-    set(_flags "")
     if(kind STREQUAL "screen")
       set(_name i686_guest_screen)
-      set(_flags --screen)
     endif()
     file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/guest/${kind}.list CONTENT "${_${kind}}")
     add_test(NAME ${_name}
-      COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/guest/run-guest tests ${_flags}
+      COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/guest/run-guest tests
         --bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} --list ${CMAKE_BINARY_DIR}/guest/${kind}.list
         --out ${CMAKE_BINARY_DIR}/guest/${kind} --timeout ${_run_limit})
     math(EXPR _limit "${_run_limit} + 120")
