@@ -28,6 +28,7 @@ DWORD g_requestThreadId = 0;
 HANDLE g_requestEvent = nullptr;  // auto-reset: a request is waiting
 HANDLE g_doneEvent = nullptr;     // auto-reset: the report is written
 HANDLE g_reportThread = nullptr;
+DWORD g_reportThreadId = 0;
 
 // The walk's result lives here rather than on a stack (64 frames of 4 KiB);
 // only one report or walk runs at a time.
@@ -118,7 +119,7 @@ bool InstallCrashHandler() {
     g_requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     g_doneEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (g_requestEvent && g_doneEvent) {
-      g_reportThread = CreateThread(nullptr, 0, ReportThread, nullptr, 0, nullptr);
+      g_reportThread = CreateThread(nullptr, 0, ReportThread, nullptr, 0, &g_reportThreadId);
     }
     ready = g_reportThread != nullptr;
   }
@@ -127,6 +128,8 @@ bool InstallCrashHandler() {
 }
 
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS* exception) {
+  // A report that itself faults is not reported again (its slot is taken).
+  if (g_reportThread && GetCurrentThreadId() == g_reportThreadId) return EXCEPTION_CONTINUE_SEARCH;
   const DWORD start = GetTickCount();
   while (InterlockedCompareExchange(&g_slotTaken, 1, 0) != 0) {
     if (GetTickCount() - start >= kCrashReportWaitMs) return EXCEPTION_CONTINUE_SEARCH;
