@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/Gdi.h"
 #include "classlib/Str.h"
 #include "engine/mirror/Mirror.h"
 #include "foundation/log/Logger.h"
@@ -30,8 +31,8 @@ const RECT kRegion{160, 90, 800, 450};
 
 bool WriteReference(const std::string& path, const RECT& r) {
   const int w = r.right - r.left, h = r.bottom - r.top;
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
+  cl::CClientDC screen(nullptr);
+  cl::CMemoryDC mem(screen);
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
   bi.bmiHeader.biWidth = w;
@@ -39,9 +40,9 @@ bool WriteReference(const std::string& path, const RECT& r) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  const BOOL ok = BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  cl::CBitmap bmp(CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  cl::ScopedSelect select(mem, bmp);
+  const BOOL ok = select.ok() && BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
   GdiFlush();
   bool written = false;
   if (ok) {
@@ -56,10 +57,6 @@ bool WriteReference(const std::string& path, const RECT& r) {
       fclose(t);
     }
   }
-  SelectObject(mem, old);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
   return written;
 }
 
