@@ -151,12 +151,6 @@ int ParseStreamInfoPlist(const uint8_t* body, int length, int* width, int* heigh
                          std::string* version);
 // The POST /stream body as a binary property list.
 std::vector<uint8_t> BuildStreamPlist(int32_t sessionId, int64_t deviceId);
-// RFC 2617 Digest response without qop, 32 lower-case hex digits and a NUL.
-void CalcDigestResponse(const char* user, const char* realm, const char* password,
-                        const char* nonce, const char* method, const char* uri, char out[33]);
 int32_t MakeRandomId();
 std::wstring GetDeviceName();
 std::string GetDeviceIdText();
-// Reads the realm and nonce of a "WWW-Authenticate: Digest ..." header value
-// (the text after "Digest"). Pieces without a closing quote are ignored.
-void ParseDigestChallenge(const std::string& params, std::string* realm, std::string* nonce);

@@ -10,10 +10,7 @@ namespace {
 void PutNtpTime(uint8_t* p, int64_t micros) {
   uint32_t sec, frac;
   MicrosToNtp(micros, &sec, &frac);
-  const uint32_t words[2] = {sec, frac};
-  for (int w = 0; w < 2; ++w) {
-    for (int i = 0; i < 4; ++i) p[4 * w + i] = static_cast<uint8_t>(words[w] >> (24 - 8 * i));
-  }
+  PutNtpTimestamp(p, sec, frac);
 }
 
 }  // namespace

@@ -4,14 +4,8 @@
 
 #include <cstdint>
 
-int64_t MirrorClockNow();
+// Session-relative microseconds go out as NTP time (MicrosToNtp): the session
+// start is NTP 2,208,988,800 s, the Unix epoch.
+#include "foundation/net/NtpTime.h"
 
-// Session-relative microseconds as NTP time: the session start is NTP
-// 2,208,988,800 s (the Unix epoch).
-constexpr uint32_t kNtpUnixEpoch = 2208988800u;
-inline void MicrosToNtp(int64_t micros, uint32_t* seconds, uint32_t* fraction) {
-  int64_t whole = micros / 1000000;
-  int64_t rest = micros - whole * 1000000;
-  *seconds = static_cast<uint32_t>(whole + kNtpUnixEpoch);
-  *fraction = static_cast<uint32_t>((static_cast<uint64_t>(rest) << 32) / 1000000u);
-}
+int64_t MirrorClockNow();
