@@ -217,8 +217,7 @@ int CMirror::SendGetStreamAttempt(int attempt) {
       ReportStatus(MIRROR_ERR_PARSE_STREAM_PLIST, "Parse GET stream bplist failed");
       return 0;
     }
-    videoParam_->receiverWidth = width;
-    videoParam_->receiverHeight = height;
+    handOver_.SetReceiverSize(width, height);
     receiverVersion_ = version;
     return 1;
   }

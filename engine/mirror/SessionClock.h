@@ -9,3 +9,11 @@
 #include "foundation/net/NtpTime.h"
 
 int64_t MirrorClockNow();
+
+// The frame rate the session and the video manager pace to: 1..60.
+inline int ClampFps(int fps) { return fps < 1 ? 1 : (fps > 60 ? 60 : fps); }
+
+// Pacing of one pass of the session loop or the capture loop: sleeps out the
+// rest of the frame budget of (1000 / fps) x 1024 microseconds after the pass
+// that started at passStart (session clock); a longer pass does not sleep.
+void SleepRestOfFrame(int64_t passStart, int fps);
