@@ -230,10 +230,11 @@ bool CStreamUDP::Open(unsigned short port) {
     return false;
   }
   socket_ = s;
+  bindError_ = 0;
   int one = 1;
   bool ok = true;
-  if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one)) !=
-      0) {
+  const int option = exclusive_ ? SO_EXCLUSIVEADDRUSE : SO_REUSEADDR;
+  if (setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&one), sizeof(one)) != 0) {
     ReportSocketError(kTag, "setsockopt udp fail", -1);
     ok = false;
   }
@@ -243,6 +244,7 @@ bool CStreamUDP::Open(unsigned short port) {
     address_.sin_addr.s_addr = htonl(INADDR_ANY);
     address_.sin_port = htons(port);
     if (bind(s, reinterpret_cast<sockaddr*>(&address_), sizeof(address_)) != 0) {
+      bindError_ = WSAGetLastError();
       SOCKLOG(3, "[%s] bind udp port(%d) fail: %d(%x)", kTag, port, -1, -1);
       ok = false;
     }
