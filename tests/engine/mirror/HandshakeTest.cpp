@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
+
+#include "support/HostAdapter.h"
 
 #include "engine/mirror/Mirror.h"
 #include "engine/plist/Plist.h"
@@ -74,12 +78,18 @@ TEST(Handshake, PostBodyReadsBack) {
     auto e = boost::any_cast<Plist::Dictionary>(tsInfo[i]);
     EXPECT_EQ(boost::any_cast<std::string>(e["name"]), ts[i]);
   }
-  // A negative session id is written as an 8-byte integer (marker 0x13).
+  // A negative session id is written as an 8-byte integer (marker 0x13),
+  // sign-extended.
   EXPECT_EQ(std::string(body.begin(), body.begin() + 8), "bplist00");
+  const uint8_t negative[] = {0x13, 0xFF, 0xFF, 0xFF, 0xFF, 0x9A, 0xBC, 0xDE, 0xF0};
+  EXPECT_NE(std::search(body.begin(), body.end(), std::begin(negative), std::end(negative)),
+            body.end());
 }
 
 TEST(Handshake, DeviceTexts) {
-  std::string id = GetDeviceIdText();
-  EXPECT_TRUE(id.empty() || id.size() == 12u) << id;
-  EXPECT_FALSE(GetDeviceName().empty());
+  WinsockScope winsock;
+  EXPECT_EQ(GetDeviceIdText(), ExpectedHostMac());
+  const std::wstring host = ExpectedHostName();
+  ASSERT_FALSE(host.empty());  // a machine always has a name: the fallback is not the case here
+  EXPECT_EQ(GetDeviceName(), host);
 }
