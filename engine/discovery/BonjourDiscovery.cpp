@@ -130,10 +130,13 @@ void DNSSD_API OnBrowse(DNSServiceRef ref, DNSServiceFlags flags, uint32_t inter
   }
 }
 
-DnsSdApi LoadFromDll() {
+}  // namespace
+
+bool LoadDnsSdLibraryFrom(const wchar_t* path, DnsSdApi* out) {
   DnsSdApi api;
-  HMODULE dll = LoadLibraryW(L"dnssd.dll");
-  if (!dll) return api;
+  *out = api;
+  HMODULE dll = LoadLibraryW(path);
+  if (!dll) return false;
   api.browse = reinterpret_cast<PFN_DNSServiceBrowse>(GetProcAddress(dll, "DNSServiceBrowse"));
   api.resolve = reinterpret_cast<PFN_DNSServiceResolve>(GetProcAddress(dll, "DNSServiceResolve"));
   api.getAddrInfo =
@@ -146,21 +149,21 @@ DnsSdApi LoadFromDll() {
       reinterpret_cast<PFN_DNSServiceRefDeallocate>(GetProcAddress(dll, "DNSServiceRefDeallocate"));
   // Kept loaded even when incomplete: a DLL with threads of its own must not
   // be unloaded under them, and a second look would find the same.
-  return api;
+  *out = api;
+  return DnsSdApiComplete(api);
 }
 
-bool Complete(const DnsSdApi& a) {
+bool DnsSdApiComplete(const DnsSdApi& a) {
   return a.browse && a.resolve && a.getAddrInfo && a.refSockFD && a.processResult &&
          a.refDeallocate;
 }
 
-}  // namespace
-
 const DnsSdApi* LoadDnsSdLibrary() {
   static std::once_flag once;
   static DnsSdApi api;
-  std::call_once(once, [] { api = LoadFromDll(); });
-  return Complete(api) ? &api : nullptr;
+  static bool complete = false;
+  std::call_once(once, [] { complete = LoadDnsSdLibraryFrom(L"dnssd.dll", &api); });
+  return complete ? &api : nullptr;
 }
 
 const char* DNSServiceErrorName(int code) {
@@ -237,6 +240,7 @@ int CBonjourDiscovery::Run() {
   WSADATA wsa;
   const bool winsock = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
   g_api = api_ ? api_ : LoadDnsSdLibrary();
+  if (g_api && !DnsSdApiComplete(*g_api)) g_api = nullptr;
   BrowseContext context{owner, found, removed};
   DNSServiceRef browse = nullptr;
   const DNSServiceErrorType err =

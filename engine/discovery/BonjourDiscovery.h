@@ -49,6 +49,11 @@ struct DnsSdApi {
 // dnssd.dll's calls, loaded on the first call and kept; null when the DLL or
 // any of the six calls is missing.
 const DnsSdApi* LoadDnsSdLibrary();
+// The same for a DLL of the caller's choice (its own copy of the calls,
+// kept loaded); false when the DLL or a call is missing.
+bool LoadDnsSdLibraryFrom(const wchar_t* dll, DnsSdApi* api);
+// All six calls are there.
+bool DnsSdApiComplete(const DnsSdApi& api);
 
 // The interface's name of an error code ("kDNSServiceErr_NoError", ...);
 // any other code, -65546 included, gives "An_Unknown_Error <code>" written
