@@ -185,6 +185,8 @@ int CDisplayDeviceMgr::Attach(int index, int W, int H) {
   const LONG applied = platform_->ChangeDisplayMode(nullptr, nullptr, 0);
   if (stored == DISP_CHANGE_SUCCESSFUL && applied == DISP_CHANGE_SUCCESSFUL) {
     Log().Info("[Display]Attach extend display success.");
+    // The record follows the device, so a later detach of it acts.
+    others[index].StateFlags |= DISPLAY_DEVICE_ATTACHED_TO_DESKTOP;
     attached = 1;
     return 1;
   }
@@ -203,6 +205,8 @@ int CDisplayDeviceMgr::Detach(int index) {
       platform_->ChangeDisplayMode(others[index].DeviceName, &mode, CDS_UPDATEREGISTRY | CDS_NORESET);
   const LONG applied = platform_->ChangeDisplayMode(nullptr, nullptr, 0);
   if (stored != DISP_CHANGE_SUCCESSFUL || applied != DISP_CHANGE_SUCCESSFUL) return 0;
+  // Detached now: a second detach of the same device has nothing to do.
+  others[index].StateFlags &= ~DISPLAY_DEVICE_ATTACHED_TO_DESKTOP;
   attached = 0;
   return 1;
 }
