@@ -13,7 +13,9 @@
  * socket turns readable while results wait; DNSServiceProcessResult then
  * runs the operation's callback on the caller's thread without blocking.
  * kDNSServiceFlagsMoreComing in a callback's flags says more results are
- * already queued. DNSServiceRefDeallocate ends the operation (also from
+ * already queued. DNSServiceGetAddrInfo with kDNSServiceFlagsTimeout ends
+ * with kDNSServiceErr_Timeout (and a null address) 5 seconds after it
+ * started, whether or not an address came (our DLL's bound). DNSServiceRefDeallocate ends the operation (also from
  * inside its own callback); no callback runs for it afterwards.
  */
 #ifndef TESS_BRIDGES_DNSSD_DNSSD_H

@@ -440,7 +440,7 @@ TEST_F(Discovery, StopEndsTheThreadWithinAboutASecond) {
   Sleep(200);
   const ULONGLONG t0 = GetTickCount64();
   EXPECT_EQ(discovery->Stop(), 0);
-  EXPECT_LE(GetTickCount64() - t0, 1600u);
+  EXPECT_LE(GetTickCount64() - t0, 2500u);  // the 1 s wait, not the 5 s termination
   EXPECT_FALSE(discovery->IsRunning());
   EXPECT_EQ(fake().Count(0, true), 1);
 }

@@ -249,6 +249,25 @@ TEST_F(Live, DeallocatedReferenceWithResultsPendingCallsNothing) {
   ASSERT_TRUE(Control("withdraw"));
 }
 
+TEST_F(Live, ResultsQueuedTogetherComeInOneCallWithMoreComing) {
+  ASSERT_TRUE(Control("responder"));  // announces EmptyTxt and NoAddr, among others
+  std::vector<BrowseSeen> seen;
+  DNSServiceRef browse = nullptr;
+  ASSERT_EQ(api->browse(&browse, 0, 0, "_raop._tcp", nullptr, OnBrowse, &seen), 0);
+  fd_set r;
+  FD_ZERO(&r);
+  FD_SET(api->refSockFD(browse), &r);
+  timeval tv{10, 0};
+  ASSERT_EQ(select(0, &r, nullptr, nullptr, &tv), 1);
+  Sleep(500);  // both answers are in by now
+  ASSERT_EQ(api->processResult(browse), 0);
+  ASSERT_GE(seen.size(), 2u);
+  for (size_t i = 0; i + 1 < seen.size(); ++i) EXPECT_NE(seen[i].flags & kDNSServiceFlagsMoreComing, 0u) << i;
+  EXPECT_EQ(seen.back().flags & kDNSServiceFlagsMoreComing, 0u);
+  api->refDeallocate(browse);
+  ASSERT_TRUE(Control("stop-responder"));
+}
+
 namespace {
 
 std::mutex g_mu;
@@ -338,7 +357,7 @@ TEST_F(Live, DiscoveryReportsOnlyTheGoodReceiverAndStopsWithinASecond) {
   EXPECT_EQ(discovery.Stop(), 0);
   const ULONGLONG stopMs = GetTickCount64() - stopping;
   std::printf("[figure] Stop took %llu ms\n", stopMs);
-  EXPECT_LE(stopMs, 1500u);
+  EXPECT_LE(stopMs, 2500u);  // the 1 s wait, not the 5 s termination
   EXPECT_FALSE(discovery.IsRunning());
   EXPECT_EQ(BonjourPendingOperationCount(), 0u);
   ASSERT_TRUE(Control("stop-responder"));
