@@ -126,7 +126,9 @@ TEST_F(MirrorSession, HandshakeFailuresTable) {
     EXPECT_EQ(s.state, MirrorState::kFailed);
     EXPECT_EQ(s.lastError, MIRROR_ERR_GET_STREAM);
     EXPECT_EQ(s.text, L"err -10010 - send GET /stream.xml failed");
-    if (c.logLine) EXPECT_TRUE(log.ContainsSince(mark, c.logLine)) << c.logLine;
+    if (c.logLine) {
+      EXPECT_TRUE(log.ContainsSince(mark, c.logLine)) << c.logLine;
+    }
     EXPECT_FALSE(rx.posted());
     StopAndDelete(m);
   }
