@@ -180,12 +180,16 @@ const char* BEServiceUtil::GetOpName(int op) {
   }
 }
 
-int BEServiceUtil::Execute(BEServiceRequest* request, int op) {
-  ZtLogger& log = ZtLogger::Instance();
+void BEServiceUtil::BeginOp(int op) {
   op_ = op;
   baseUrl_ = BackendBaseUrl() + ((op == BESOP_GETRELAYINFO || op == BESOP_GETSERVICETOKENINFO)
                                      ? L"v3/"
                                      : L"v2/");
+}
+
+int BEServiceUtil::Execute(BEServiceRequest* request, int op) {
+  ZtLogger& log = ZtLogger::Instance();
+  BeginOp(op);
   int code = CheckParameter(request);
   if (code != 0) {
     log.Error("[OP_%d] check parameter failed: %d", op, code);

@@ -55,6 +55,8 @@ class BEServiceUtil {
   // 0 when the reply status was 200; else the status, 1 (inputs missing),
   // 5 (sending failed) or 255.
   int Execute(BEServiceRequest* request, int op);
+  // Execute's first step: the operation and its base URL (v2/ or v3/).
+  void BeginOp(int op);
   void Reset();
 
   int CheckParameter(BEServiceRequest* request);
@@ -77,7 +79,6 @@ class BEServiceUtil {
   const std::wstring& Url() const { return url_; }
   const std::wstring& HeaderBlock() const { return headers_; }
   const std::string& Body() const { return body_; }
-  void SetOp(int op) { op_ = op; }
   void SetRequest(BEServiceRequest* r) { request_ = r; }
   void SetReply(int status, const std::wstring& text) {
     httpStatus_ = status;
