@@ -173,7 +173,10 @@ int StopBEOPMgr() {
 }
 
 BOOL PostOPMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (PostThreadMessageW(CBEOPMgr::Instance().ThreadId(), message, wParam, lParam)) return TRUE;
+  const unsigned id = CBEOPMgr::Instance().ThreadId();
+  // No manager: a post to thread id 0 is not refused everywhere.
+  if (id == 0) SetLastError(ERROR_INVALID_THREAD_ID);
+  if (id != 0 && PostThreadMessageW(id, message, wParam, lParam)) return TRUE;
   ZtLogger::Instance().Error("PostOPMessage failed: 0x%X", static_cast<unsigned>(GetLastError()));
   return FALSE;
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <cwctype>
 #include <regex>
+#include <system_error>
+#include <thread>
 
 #include "classlib/Str.h"
 #include "foundation/settings/SettingsCipher.h"
@@ -68,8 +70,32 @@ void HttpClient::SetCallTimeouts(HINTERNET request, DWORD leftMs) {
                    sizeof(responseMs));
 }
 
+void HttpClient::TakeConfigFrom(const HttpClient& o) {
+  requestBody_ = o.requestBody_;
+  hasRequestBody_ = o.hasRequestBody_;
+  requestHeaders_ = o.requestHeaders_;
+  proxyServer_ = o.proxyServer_;
+  proxyBypass_ = o.proxyBypass_;
+  proxyScheme_ = o.proxyScheme_;
+  proxyUser_ = o.proxyUser_;
+  proxyPassword_ = o.proxyPassword_;
+  userAgent_ = o.userAgent_;
+  portOverride_ = o.portOverride_;
+  deadlineMs_ = o.deadlineMs_;
+}
+
+void HttpClient::TakeResultsFrom(const HttpClient& o) {
+  host_ = o.host_;
+  rawHeaders_ = o.rawHeaders_;
+  responseText_ = o.responseText_;
+  charset_ = o.charset_;
+  body_ = o.body_;
+  statusText_ = o.statusText_;
+  lastError_ = o.lastError_;
+  firstError_ = o.firstError_;
+}
+
 bool HttpClient::Send(const std::wstring& verbIn) {
-  const DWORD deadlineTick = GetTickCount() + deadlineMs_;
   if (url_.empty()) {
     lastError_ = kErrEmptyUrl;
     return false;
@@ -82,6 +108,42 @@ bool HttpClient::Send(const std::wstring& verbIn) {
     lastError_ = kErrBadVerb;
     return false;
   }
+  // The exchange and its event are shared with its thread, which may
+  // outlive this call (see the header).
+  auto exchange = std::make_shared<HttpClient>(url_);
+  exchange->TakeConfigFrom(*this);
+  std::shared_ptr<void> done(CreateEventW(nullptr, TRUE, FALSE, nullptr), [](void* h) {
+    if (h) CloseHandle(h);
+  });
+  auto result = std::make_shared<std::atomic<bool>>(false);
+  bool started = false;
+  if (done.get()) {
+    try {
+      std::thread([exchange, done, result, verb] {
+        result->store(exchange->Exchange(verb));
+        SetEvent(done.get());
+      }).detach();
+      started = true;
+    } catch (const std::system_error&) {
+      started = false;
+    }
+  }
+  if (!started) {
+    const bool ok = exchange->Exchange(verb);
+    TakeResultsFrom(*exchange);
+    return ok;
+  }
+  if (WaitForSingleObject(done.get(), deadlineMs_ + kDeadlineGraceMs) != WAIT_OBJECT_0) {
+    lastError_ = kErrDeadline;
+    if (firstError_ == 0) firstError_ = kErrDeadline;
+    return false;
+  }
+  TakeResultsFrom(*exchange);
+  return result->load();
+}
+
+bool HttpClient::Exchange(const std::wstring& verb) {
+  const DWORD deadlineTick = GetTickCount() + deadlineMs_;
   if (!session_) {
     // The proxy is given here: the per-request proxy option is not honoured
     // by every WinHTTP, the session's named proxy is.
@@ -195,6 +257,15 @@ HttpClient::Attempt HttpClient::RunAttempt(HINTERNET request, const std::wstring
 
   bool giveUp = false;
   if (!ReadBody(request, deadlineTick, &giveUp)) return giveUp ? Attempt::kGiveUp : Attempt::kRetry;
+  // A connection closed before the stated length is a reply cut short, even
+  // where the platform reports it as a normal end.
+  DWORD stated = 0, size = sizeof(stated);
+  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                          WINHTTP_HEADER_NAME_BY_INDEX, &stated, &size, WINHTTP_NO_HEADER_INDEX) &&
+      body_.size() < stated) {
+    lastError_ = kErrCutShort;
+    return Attempt::kRetry;
+  }
   DecodeBody();
 
   if (verb == L"GET") {

@@ -1,8 +1,12 @@
 // One HTTP or HTTPS request through WinHTTP: status and decoded body text.
 //
-// Bounds: every Send ends within its deadline (the per-call time-outs are cut
-// to what is left of it, and the body loop checks it), and a body longer
-// than kMaxBodyBytes fails the request. Certificates are always verified:
+// Bounds: every Send ends within its deadline, and a body longer than
+// kMaxBodyBytes fails the request. The exchange runs on a thread of its own
+// whose per-call time-outs are cut to what is left of the deadline; the
+// caller waits for it no longer than the deadline (plus a short grace), so
+// a peer that trickles its reply's headers byte by byte, which no WinHTTP
+// time-out bounds everywhere, cannot hold the caller. An exchange left
+// behind that way ends by itself and frees what it holds. Certificates are always verified:
 // a TLS failure is a failed send, never a request to an unverified peer.
 //
 // A client serves one request on one thread.
@@ -23,12 +27,14 @@ class HttpClient {
   static constexpr int kErrCutOffHtml = 13;
   static constexpr int kErrBodyTooLarge = ERROR_INSUFFICIENT_BUFFER;  // 122
   static constexpr int kErrDeadline = ERROR_WINHTTP_TIMEOUT;          // 12002
+  static constexpr int kErrCutShort = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;  // 12152
 
   // The largest reply body accepted.
   static constexpr size_t kMaxBodyBytes = 1024 * 1024;
   static constexpr size_t kInitialBodyBytes = 10240;
   static constexpr int kAttempts = 3;
   static constexpr DWORD kDefaultDeadlineMs = 60000;
+  static constexpr DWORD kDeadlineGraceMs = 2000;
 
   explicit HttpClient(const std::wstring& url);
   ~HttpClient();
@@ -74,6 +80,9 @@ class HttpClient {
 
  private:
   enum class Attempt { kDone, kRetry, kGiveUp };
+  bool Exchange(const std::wstring& verb);
+  void TakeConfigFrom(const HttpClient& other);
+  void TakeResultsFrom(const HttpClient& other);
   Attempt RunAttempt(HINTERNET request, const std::wstring& verb, DWORD deadlineTick);
   void SetCallTimeouts(HINTERNET request, DWORD leftMs);
   bool ReadBody(HINTERNET request, DWORD deadlineTick, bool* giveUp);
