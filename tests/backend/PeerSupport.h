@@ -28,8 +28,20 @@ inline bool PeerAvailable() { return getenv("TESS_PEER_CONTROL") != nullptr; }
     if (!PeerAvailable()) GTEST_SKIP() << "needs tools/backend-peer";    \
   } while (0)
 
-// One command to the peer's control port, its JSON answer (null on failure).
+inline Json::Value PeerCommandOnce(const Json::Value& command);
+
+// One command to the peer's control port, its JSON answer (null on failure,
+// after a second try).
 inline Json::Value PeerCommand(const Json::Value& command) {
+  Json::Value answer = PeerCommandOnce(command);
+  if (answer.isNull()) {
+    Sleep(200);
+    answer = PeerCommandOnce(command);
+  }
+  return answer;
+}
+
+inline Json::Value PeerCommandOnce(const Json::Value& command) {
   Json::Value answer;
   const char* port = getenv("TESS_PEER_CONTROL");
   if (!port) return answer;
