@@ -16,7 +16,10 @@ up, and nothing may leave the machine.
 
 Exit: the command's status, or 1 when the peer saw a request that broke the
 wire format (each printed as VIOLATION).
-Usage: run_peers.py [--timeout S] [--log FILE] -- COMMAND...
+With --wine-run W --trust-exe E, `W E <CA>` trusts the test CA in the
+Wine prefix first (for programs that do not do it themselves).
+
+Usage: run_peers.py [--timeout S] [--log FILE] [--wine-run W --trust-exe E] -- COMMAND...
 """
 
 import argparse
@@ -43,6 +46,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--timeout", type=float, default=900)
     ap.add_argument("--log", help="write every request the peer saw here (JSON lines)")
+    ap.add_argument("--wine-run")
+    ap.add_argument("--trust-exe")
     ap.add_argument("command", nargs=argparse.REMAINDER)
     o = ap.parse_args()
     cmd = o.command[1:] if o.command[:1] == ["--"] else o.command
@@ -76,6 +81,12 @@ def main():
         })
         for k in ("https_proxy", "HTTPS_PROXY", "HTTP_PROXY", "no_proxy", "NO_PROXY"):
             env.pop(k, None)
+        if o.trust_exe:
+            trusted = subprocess.run([o.wine_run, o.trust_exe, env["TESS_TEST_CA"]], env=env,
+                                     timeout=120).returncode
+            if trusted != 0:
+                print("run_peers: the test CA could not be trusted", file=sys.stderr)
+                return 1
         try:
             rc = subprocess.run(cmd, env=env, timeout=o.timeout).returncode
         except subprocess.TimeoutExpired:
