@@ -29,6 +29,15 @@ critical_section_lock& MeetingLock() {
 }
 BOOL g_meetingActive = FALSE;
 
+// Posts to the manager go through this lock while the manager accepts
+// them; the manager stops accepting under it before it drains its queue,
+// so no record can land in a queue that is about to go away.
+critical_section_lock& PostLock() {
+  static critical_section_lock lock;
+  return lock;
+}
+bool g_accepting = false;
+
 // Frees a record that travelled in a message nobody will handle any more.
 void FreeRecordOf(const MSG& msg) {
   if (msg.message == WM_BEOP_START || msg.message == WM_BEOP_END)
@@ -72,6 +81,10 @@ CBEOPMgr::~CBEOPMgr() {
 int CBEOPMgr::Run() {
   MSG msg;
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  {
+    ScopedLock<critical_section_lock> g(PostLock());
+    g_accepting = true;
+  }
   if (queueReady) SetEvent(queueReady);
   for (;;) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
@@ -96,6 +109,10 @@ int CBEOPMgr::Run() {
         break;
     }
     inOperation_ = false;
+  }
+  {
+    ScopedLock<critical_section_lock> g(PostLock());
+    g_accepting = false;
   }
   if (meetingTimer) {
     KillTimer(nullptr, meetingTimer);
@@ -126,6 +143,8 @@ int CBEOPMgr::StopThread() {
     if (!ended && !InOperation()) {
       TerminateThread(handle_, kQueueThreadTerminatedExitCode);
       WaitForSingleObject(handle_, 1000);
+      ScopedLock<critical_section_lock> g(PostLock());
+      g_accepting = false;
       ended = true;
     }
     if (!ended) {
@@ -173,10 +192,14 @@ int StopBEOPMgr() {
 }
 
 BOOL PostOPMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  const unsigned id = CBEOPMgr::Instance().ThreadId();
-  // No manager: a post to thread id 0 is not refused everywhere.
-  if (id == 0) SetLastError(ERROR_INVALID_THREAD_ID);
-  if (id != 0 && PostThreadMessageW(id, message, wParam, lParam)) return TRUE;
+  {
+    ScopedLock<critical_section_lock> g(PostLock());
+    const unsigned id = CBEOPMgr::Instance().ThreadId();
+    // No manager (a post to thread id 0 is not refused everywhere), or one
+    // that no longer reads its queue.
+    SetLastError(ERROR_INVALID_THREAD_ID);
+    if (g_accepting && id != 0 && PostThreadMessageW(id, message, wParam, lParam)) return TRUE;
+  }
   ZtLogger::Instance().Error("PostOPMessage failed: 0x%X", static_cast<unsigned>(GetLastError()));
   return FALSE;
 }

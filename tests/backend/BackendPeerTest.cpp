@@ -328,7 +328,8 @@ TEST_F(BackendPeer, RecordsAreFreedOnEveryPath) {
   for (int i = 0; i < 3; ++i) {
     auto* r = new BEOPOperation();
     r->op = BEOP_OP_DEVINIT;
-    PostThreadMessageW(id, WM_BEOP_START, reinterpret_cast<WPARAM>(r), 0);
+    // Refused once the manager stopped reading: then the poster frees it.
+    if (!PostOPMessage(WM_BEOP_START, reinterpret_cast<WPARAM>(r), 0)) delete r;
   }
   StopBEOPMgr();
   EXPECT_EQ(BEOPOperation::LiveCount(), 0);
