@@ -183,6 +183,22 @@ TEST_F(Probe, AnIncompleteInterfaceStopsTheDecodeButKeepsTheOnesBefore) {
   EXPECT_EQ(Results(3), (Pairs{{2, 2}, {1, 0}, {1, 1}}));
 }
 
+TEST_F(Probe, DecodesWhileTheThreadDrainsLeaveNoEntryUnprobed) {
+  // Decodes arrive while the probe thread is taking its last entries: every
+  // entry is still probed, by the running thread or a new one.
+  ProbeResponder rx("RTSP/1.0 200 OK\r\n\r\n");
+  const std::wstring token = Encipher(TokenJson(rx.port(), {"127.0.0.1"}));
+  constexpr int kDecodes = 25;
+  for (int i = 0; i < kDecodes; ++i) {
+    EXPECT_EQ(probe_->DecodeLookupToken(token), 0);
+    if (i % 5 == 0) Sleep(30);
+  }
+  EXPECT_EQ(Results(kDecodes, 30000).size(), static_cast<size_t>(kDecodes));
+  EXPECT_TRUE(WaitProbeIdle(10000));
+  EXPECT_EQ(rx.Requests().size(), static_cast<size_t>(kDecodes));
+  EXPECT_EQ(ProbeReachableCount(), static_cast<size_t>(kDecodes));
+}
+
 TEST_F(Probe, APortThatIsNoTcpPortIsNotConnected) {
   for (const char* port : {"70000", "0", "47000x"}) {
     probe_->DecodeLookupToken(Encipher(TokenJson(port, {"127.0.0.1"})));
