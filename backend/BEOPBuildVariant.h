@@ -17,8 +17,9 @@
 
 // Hands a filled lookup record on; the result is PostConnectionIdLookup's.
 int DeliverLookupRecord(BEOPOperation* record);
-// Runs a checked record (StartBEOP has logged it); 0, or 4 when it could
-// not be started (the record is freed then).
+// Runs a checked record (StartBEOP has logged it) and owns it from then on;
+// its result is StartBEOP's. Program: 0, or 4 when no worker could be
+// started (the record is freed then). Library: the run's result.
 int LaunchBEOP(BEOPOperation* record);
 // The lookup completion after a status of 0: decode the reply's token for
 // the receiver probe. The caller frees the record.

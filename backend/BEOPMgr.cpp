@@ -265,9 +265,10 @@ int StartBEOP(BEOPOperation* record) {
            BEOPOperationNames(record->op).c_str(), BEOPOperationNames(record->fallbackOp).c_str());
   // Read before the run: from its start the record is the worker's.
   HWND busy = record->busyWindow;
-  if (LaunchBEOP(record) != 0) {
-    log.Error("Start BEOP thread failed!");
-    return 4;
+  const int launched = LaunchBEOP(record);
+  if (launched != 0) {
+    log.Error("Start BEOP failed: %d", launched);
+    return launched;
   }
   if (busy) PostMessageW(busy, WM_BEOP_BUSY, 1, 0);
   return 0;

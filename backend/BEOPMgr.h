@@ -71,7 +71,8 @@ void PostDevInit();
 // 0 posted; BEOP_E_OUT_OF_MEMORY; BEOP_E_POST_FAILED (the record was freed).
 constexpr int BEOP_E_POST_FAILED = 3;
 int PostConnectionIdLookup(const std::wstring& text);
-// 0, BEOP_E_NULL_PARAM, BEOP_E_INVALID_PARAM (the record is freed) or 4.
+// 0, BEOP_E_NULL_PARAM, BEOP_E_INVALID_PARAM (the record is freed), or
+// LaunchBEOP's result: 4 in the program when no worker could be started.
 int StartBEOP(BEOPOperation* record);
 
 int StartBackendMonitors();
