@@ -25,7 +25,8 @@ function(tess_add_gtest)
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
-  # Programs that share the test screen draw on it: in the guest they get one.
+  # The i686 guest runs the programs that draw on the shared screen and read
+  # it back in an entry of their own.
   set(_screen "")
   if("screen" IN_LIST T_RESOURCE_LOCK)
     set(_screen SCREEN)

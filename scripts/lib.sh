@@ -58,6 +58,17 @@ stop_wine() {
   WINEPREFIX="$1/wineprefix" timeout 30 wineserver -k >/dev/null 2>&1 || true
 }
 
+# Starts the prefix's system processes from a program of our own whose output
+# goes nowhere, and keeps them up for the run (see tools/wine-keepalive).
+hold_wine_services() {
+  local dir=$1
+  [ -f "$dir/bin/wine-keepalive.exe" ] || return 0
+  WINEPREFIX="$dir/wineprefix" /usr/lib/wine/wine64 "$dir/bin/wine-keepalive.exe" \
+    </dev/null >/dev/null 2>&1 &
+  # Up once wineserver answers for the prefix; bounded.
+  timeout 60 /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
 # The i686 tests' guest image (tools/guest), built once and cached beside the
 # dependencies. Building it is mostly downloading and unpacking, so it goes
 # on in the background while the sources compile; finish_guest_image waits

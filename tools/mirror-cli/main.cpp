@@ -1,4 +1,7 @@
 // mirror-cli ADDRESS [seconds] [options]
+// mirror-cli --connection-id ID [seconds] [options]
+//                 the receiver is found through the backend (lookup and
+//                 probe); its port is the audio port unless --audio-port
 //   --port N        receiver's mirroring port (default 7100)
 //   --audio-port N  receiver's audio (RAOP) port (default 0: none)
 //   --fps N --quality N --scale N --no-cursor --dxgi
@@ -7,7 +10,9 @@
 //   --monitor N     mirror monitor N of the monitor list (default: the primary)
 //   --ntp-port N    port of the NTP answer service (default 7010; 0 any free port)
 //   --log PATH      log file (default mirror-cli.log beside the program)
-// Prints what the session did and exits 0 when it streamed and stopped cleanly.
+// Prints what the session did. Exits 0 when the session streamed pictures
+// without an error and was stopped and released; 1 otherwise (never
+// connected, failed, sent no picture, or its thread would not end).
 #include <windows.h>
 
 #include <cstdio>
@@ -15,15 +20,32 @@
 #include <cstring>
 #include <string>
 
+#include "ConnectionIdLookup.h"
 #include "classlib/Str.h"
 #include "engine/mirror/Mirror.h"
+#include "engine/mirror/SessionClock.h"
 #include "foundation/log/Logger.h"
 
 namespace {
 
+// The session thread ends within a few seconds of a stop; a modal box or a
+// hung capture must not keep the driver forever.
+constexpr DWORD kStopBoundMs = 20000;
+
+const char* StateName(MirrorState s) {
+  switch (s) {
+    case MirrorState::kIdle: return "idle";
+    case MirrorState::kConnecting: return "connecting";
+    case MirrorState::kStreaming: return "streaming";
+    case MirrorState::kEnded: return "ended";
+    case MirrorState::kFailed: return "failed";
+  }
+  return "?";
+}
+
 void Usage() {
   fprintf(stderr,
-          "usage: mirror-cli ADDRESS [seconds] [--port N] [--audio-port N] [--fps N] "
+          "usage: mirror-cli ADDRESS|--connection-id ID [seconds] [--port N] [--audio-port N] [--fps N] "
           "[--quality N] [--scale N] [--no-cursor] [--dxgi] [--password P] "
           "[--region L,T,R,B] [--monitor N] [--ntp-port N] [--log PATH]\n");
 }
@@ -45,15 +67,25 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string host = argv[1];
+  std::string connectionId;
+  int first = 2;  // the first option after the receiver
+  if (host == "--connection-id") {
+    if (argc < 3) {
+      Usage();
+      return 2;
+    }
+    connectionId = argv[2];
+    first = 3;
+  }
   int seconds = 5;
-  int audioPort = 0;
+  int audioPort = -1;
   int ntpPort = kNtpServerPort;
   bool region = false;
   int monitor = -1;
   RECT rc{0, 0, 0, 0};
   std::wstring logPath = DefaultLogPath();
   MirrorParam param;
-  for (int i = 2; i < argc; ++i) {
+  for (int i = first; i < argc; ++i) {
     std::string a = argv[i];
     auto next = [&](const char* name) -> const char* {
       if (i + 1 >= argc) {
@@ -80,7 +112,7 @@ int main(int argc, char** argv) {
         return 2;
       }
       region = true;
-    } else if (a[0] != '-' && i == 2) seconds = atoi(a.c_str());
+    } else if (a[0] != '-' && i == first) seconds = atoi(a.c_str());
     else {
       Usage();
       return 2;
@@ -89,27 +121,35 @@ int main(int argc, char** argv) {
   if (seconds < 1) seconds = 1;
 
   ZtLogger::Instance().Init(const_cast<wchar_t*>(logPath.c_str()));
+  if (!connectionId.empty()) {
+    ConnectionIdTarget target;
+    if (!LookupConnectionId(connectionId, 30000, target)) return 1;
+    printf("mirror-cli: connection ID %s is %s at %s:%u (lookup %lu ms)\n", connectionId.c_str(),
+           target.name.c_str(), target.address.c_str(), target.port, target.lookupMs);
+    host = target.address;
+    if (audioPort < 0) audioPort = target.port;
+  }
+  if (audioPort < 0) audioPort = 0;
   ZtLogger::Instance().Info("[Win]mirror-cli start to %s", host.c_str());
 
   CMirror* mirror = new CMirror(&param);
   if (monitor >= 0 && !mirror->SelectMonitor(static_cast<unsigned>(monitor))) {
     printf("mirror-cli: no monitor %d\n", monitor);
-    delete mirror;
+    CMirror::StopAndRelease(mirror);
     return 2;
   }
   mirror->SetNtpPort(static_cast<unsigned short>(ntpPort));
   if (region) mirror->SetCaptureRegion(rc.left, rc.top, rc.right, rc.bottom);
   printf("mirror-cli: connecting to %s:%d for %d s at %d fps\n", host.c_str(), param.port, seconds,
-         CMirror::ClampFps(param.fps));
+         ClampFps(param.fps));
   fflush(stdout);
   if (!mirror->Start(host.c_str(), static_cast<uint16_t>(audioPort))) {
     printf("mirror-cli: session could not start\n");
-    delete mirror;
+    CMirror::StopAndRelease(mirror);
     return 1;
   }
 
   std::wstring lastStatus;
-  bool streamed = false;
   DWORD until = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
   while (static_cast<LONG>(until - GetTickCount()) > 0 && mirror->IsRunning()) {
     Sleep(100);
@@ -118,29 +158,26 @@ int main(int argc, char** argv) {
       printf("status: %s\n", cl::WideToUtf8(status).c_str());
       fflush(stdout);
       lastStatus = status;
-      if (status.find(L"PostStream ok") != std::wstring::npos) streamed = true;
     }
   }
   const bool endedEarly = !mirror->IsRunning();
-  DWORD t0 = GetTickCount();
-  int stopped = mirror->Stop();
-  // The session must not be deleted while its thread still runs.
-  for (int tries = 0; stopped == 0 && tries < 10; ++tries) stopped = mirror->Stop();
-  DWORD stopMs = GetTickCount() - t0;
-
-  std::wstring status = mirror->StatusText();
-  if (status != lastStatus) printf("status: %s\n", cl::WideToUtf8(status).c_str());
-  if (status.find(L"PostStream ok") != std::wstring::npos ||
-      status.find(L"Mirror") != std::wstring::npos)
-    streamed = true;
+  const long long frames = mirror->FramesSent();
   printf("statistics: %s\n", cl::WideToUtf8(mirror->StatisticsText()).c_str());
   printf("loop passes: %lld\n", mirror->LoopPasses());
-  printf("frames sent: %lld (codec packets %lld)\n", mirror->FramesSent(),
-         mirror->CodecPacketsSent());
-  printf("last error: %d\n", mirror->LastError());
-  printf("stopped: %s in %lu ms%s\n", stopped ? "yes" : "NO", static_cast<unsigned long>(stopMs),
+  printf("frames sent: %lld (codec packets %lld)\n", frames, mirror->CodecPacketsSent());
+
+  DWORD t0 = GetTickCount();
+  MirrorStatus last;
+  const bool released = CMirror::StopAndRelease(mirror, kStopBoundMs, &last);
+  DWORD stopMs = GetTickCount() - t0;
+  if (last.text != lastStatus) printf("status: %s\n", cl::WideToUtf8(last.text).c_str());
+  printf("state: %s\n", StateName(last.state));
+  printf("last error: %d\n", last.lastError);
+  printf("stopped: %s in %lu ms%s\n", released ? "yes" : "NO", static_cast<unsigned long>(stopMs),
          endedEarly ? " (session had ended by itself)" : "");
-  const int lastError = mirror->LastError();
-  if (stopped) delete mirror;
-  return (stopped && streamed && lastError == 0) ? 0 : 1;
+  // A session still running is left to the process exit, never freed under
+  // its thread.
+  return (released && last.state == MirrorState::kEnded && last.lastError == 0 && frames > 0)
+             ? 0
+             : 1;
 }
