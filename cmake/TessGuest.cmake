@@ -9,13 +9,14 @@
 #   i686_guest_screen  the programs that draw on it and read it back
 #                      (RESOURCE_LOCK screen, or SCREEN)
 # Each guest has a virtual screen of its own (Xvfb, 1280x720), as every test
-# on the host has. Programs run one after another in a guest (they may use
-# fixed ports; the guest has nothing but its own loopback), each bounded by
-# its TIMEOUT.
+# on the host has, and nothing but its own loopback. A guest runs as many
+# programs at a time as it has CPUs, except that programs naming one lock run
+# one after another; each is bounded by its TIMEOUT.
 
-# tess_guest_program(target [SCREEN] [TIMEOUT s] [ARGS arg...])
+# tess_guest_program(target [SCREEN] [TIMEOUT s] [LOCKS name...] [ARGS arg...])
+# LOCKS as ctest's RESOURCE_LOCK: programs naming one lock never run at once.
 function(tess_guest_program target)
-  cmake_parse_arguments(G "SCREEN" "TIMEOUT" "ARGS" ${ARGN})
+  cmake_parse_arguments(G "SCREEN" "TIMEOUT" "LOCKS;ARGS" ${ARGN})
   if(NOT G_TIMEOUT)
     set(G_TIMEOUT 600)
   endif()
@@ -23,6 +24,7 @@ function(tess_guest_program target)
   set_property(GLOBAL PROPERTY TESS_GUEST_${target}_SCREEN ${G_SCREEN})
   set_property(GLOBAL PROPERTY TESS_GUEST_${target}_TIMEOUT ${G_TIMEOUT})
   set_property(GLOBAL PROPERTY TESS_GUEST_${target}_ARGS "${G_ARGS}")
+  set_property(GLOBAL PROPERTY TESS_GUEST_${target}_LOCKS "${G_LOCKS}")
 endfunction()
 
 # tess_guest_exclude(target [TESTS Suite.Name ...] BECAUSE "why")
@@ -78,12 +80,17 @@ function(_tess_guest_entries)
     get_property(_timeout GLOBAL PROPERTY TESS_GUEST_${t}_TIMEOUT)
     get_property(_args GLOBAL PROPERTY TESS_GUEST_${t}_ARGS)
     get_property(_skip GLOBAL PROPERTY TESS_GUEST_${t}_SKIP)
+    get_property(_locks GLOBAL PROPERTY TESS_GUEST_${t}_LOCKS)
+    string(REPLACE ";" "," _locks "${_locks}")
+    if(NOT _locks)
+      set(_locks -)
+    endif()
     if(_skip)
       string(REPLACE ";" ":" _skip "${_skip}")
       list(APPEND _args "--gtest_filter=-${_skip}")
     endif()
     string(REPLACE ";" " " _args "${_args}")
-    string(APPEND _${_kind} "$<TARGET_FILE_NAME:${t}> ${_timeout} ${_args}\n")
+    string(APPEND _${_kind} "$<TARGET_FILE_NAME:${t}> ${_timeout} ${_locks} ${_args}\n")
     math(EXPR _n_${_kind} "${_n_${_kind}} + 1")
   endforeach()
   foreach(kind plain screen)

@@ -31,7 +31,7 @@ function(tess_add_gtest)
   if("screen" IN_LIST T_RESOURCE_LOCK)
     set(_screen SCREEN)
   endif()
-  tess_guest_program(${T_NAME} ${_screen} TIMEOUT ${T_TIMEOUT})
+  tess_guest_program(${T_NAME} ${_screen} TIMEOUT ${T_TIMEOUT} LOCKS ${T_RESOURCE_LOCK})
 endfunction()
 
 include(${CMAKE_CURRENT_LIST_DIR}/TessGuest.cmake)
