@@ -167,6 +167,7 @@ bool CWnd::SubclassWindow(HWND hwnd) {
 void CWnd::Attach(HWND hwnd) {
   m_hWnd = hwnd;
   SetPropW(hwnd, kObjectProp, this);
+  PreSubclassWindow();
   oldProc_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::StaticWndProc)));
   if (CWinApp* app = AfxGetApp(); app && app->GetMainWnd() == this) SetMainWindow(hwnd);

@@ -188,6 +188,11 @@ class CWnd : public CCmdTarget {
   virtual bool OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
   // Can change the creation record of CreateEx; false cancels creation.
   virtual BOOL PreCreateWindow(CREATESTRUCTW& cs);
+  // When the object takes a window over (SubclassWindow, DDX_Control, or
+  // creation here, before WM_NCCREATE): m_hWnd is set, the window's own
+  // procedure still in place. Controls read their text and adjust their
+  // style here.
+  virtual void PreSubclassWindow() {}
   // After the window is gone and the object detached.
   virtual void PostNcDestroy() {}
 

@@ -82,6 +82,12 @@ class TestWnd : public BaseWnd {
 class ReflectingChild : public cl::CWnd {
  public:
   HBRUSH brush = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+  std::wstring textAtSubclassing;
+  void PreSubclassWindow() override {
+    wchar_t t[32] = {};
+    GetWindowTextW(m_hWnd, t, 32);
+    textAtSubclassing = t;
+  }
   LRESULT OnReflectedCommand(WPARAM w, LPARAM) {
     g_calls.push_back("reflected" + std::to_string(LOWORD(w)));
     return 0;
@@ -167,10 +173,11 @@ TEST_F(MessageMapTest, DefaultRunsTheOldProcedureForTheCurrentMessage) {
 }
 
 TEST_F(MessageMapTest, ChildObjectGetsItsNotificationsFirst) {
-  HWND childHwnd = CreateWindowExW(0, L"Static", L"", WS_CHILD, 0, 0, 10, 10, wnd.m_hWnd,
+  HWND childHwnd = CreateWindowExW(0, L"Static", L"label", WS_CHILD, 0, 0, 10, 10, wnd.m_hWnd,
                                    reinterpret_cast<HMENU>(500), nullptr, nullptr);
   ReflectingChild child;
   ASSERT_TRUE(child.SubclassWindow(childHwnd));
+  EXPECT_EQ(child.textAtSubclassing, L"label");
   const LPARAM l = reinterpret_cast<LPARAM>(childHwnd);
 
   LRESULT r = SendMessageW(wnd.m_hWnd, WM_COMMAND, MAKEWPARAM(500, STN_CLICKED), l);
