@@ -36,8 +36,6 @@ bool CDialog::CreateFromTemplate(HWND owner) {
   return hwnd != nullptr && hwnd == m_hWnd;
 }
 
-bool CDialog::Create(CWnd* parent) { return Create(SafeHwnd(parent ? parent : parent_)); }
-
 bool CDialog::Create(HWND parent) {
   if (m_hWnd) return false;
   return CreateFromTemplate(parent);

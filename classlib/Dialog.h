@@ -34,10 +34,11 @@ class CDialog : public CWnd {
   // when WM_QUIT arrived (which is posted again for the outer loop).
   virtual INT_PTR DoModal();
 
-  // Modeless: made from the template with parent's window as owner (or
-  // parent for a WS_CHILD template); null parent: none. Shown when the
-  // template has WS_VISIBLE. False when the window was not made.
-  bool Create(CWnd* parent = nullptr);
+  // Modeless: made from the template with the constructor's parent (or the
+  // given window) as owner, or as parent for a WS_CHILD template; none when
+  // null. Shown when the template has WS_VISIBLE. False when the window was
+  // not made.
+  bool Create() { return Create(SafeHwnd(parent_)); }
   bool Create(HWND parent);
 
   // Ends the modal loop with result (checked after the current message), or

@@ -27,7 +27,7 @@ class ModelessDlg : public cl::CDialog {
 TEST(ModalLoop, EveryWindowOfTheThreadSeesItsMessagesFirst) {
   Seen().clear();
   ModelessDlg other;
-  ASSERT_TRUE(other.Create(static_cast<HWND>(nullptr)));
+  ASSERT_TRUE(other.Create());
   ModalDlg dlg;
   dlg.onInit = [&](ModalDlg& d) {
     PostMessageW(d.edit.m_hWnd, WM_KEYDOWN, 'A', 0);
@@ -121,6 +121,18 @@ TEST(ModalLoop, QuitEndsTheLoopAndStaysQueued) {
   MSG m{};
   ASSERT_TRUE(PeekMessageW(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(m.wParam, 3u);
+}
+
+TEST(ModalLoop, EndDialogDuringInitSkipsTheLoop) {
+  ModalDlg dlg;
+  BOOL visible = TRUE;
+  dlg.onInit = [&](ModalDlg& d) {
+    d.EndDialog(IDABORT);
+    visible = d.IsWindowVisible();
+  };
+  EXPECT_EQ(dlg.DoModal(), IDABORT);
+  EXPECT_FALSE(visible);
+  EXPECT_FALSE(dlg.timedOut);
 }
 
 TEST(ModalLoop, MissingTemplateFailsWithoutALoop) {

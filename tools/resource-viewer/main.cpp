@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
   cl::GdiplusSession gdiplus;
   gdiplus.Start();
   ViewDialog dlg(id, pngId);
-  if (!dlg.Create(static_cast<HWND>(nullptr))) {
+  if (!dlg.Create()) {
     std::fprintf(stderr, "no dialog template %u\n", id);
     return 1;
   }

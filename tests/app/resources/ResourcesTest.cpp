@@ -162,7 +162,7 @@ class Templates : public ::testing::Test {
   // Makes the dialog (hidden), checks its controls, and hands it back.
   void CheckControls(cl::CDialog& dlg, const ControlCase* cases, size_t n) {
     dlg.SetKeepHidden(true);
-    ASSERT_TRUE(dlg.Create(static_cast<HWND>(nullptr)));
+    ASSERT_TRUE(dlg.Create());
     for (size_t i = 0; i < n; ++i) {
       HWND c = dlg.GetDlgItem(cases[i].id);
       ASSERT_NE(c, nullptr) << "control " << cases[i].id;
