@@ -90,7 +90,8 @@ CWinApp* AfxGetApp();
 
 // The program's wWinMain body, as MFC's: InitInstance; on FALSE destroy a
 // main window left behind and return ExitInstance(); on TRUE return Run().
-// Returns 1 without an application object.
+// Returns 1 without an application object. A program's whole entry point:
+//   int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return cl::AfxWinMain(); }
 int AfxWinMain();
 
 // A modal MessageBox owned by the main window (when there is one) with
