@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/Gdi.h"
 #include "engine/capture/CapVideo.h"
 #include "engine/capture/ColorConvert.h"
 #include "engine/encode/EncVideoH264.h"
@@ -27,19 +28,14 @@ int g_frame = 0;
 
 LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(h, &ps);
+    cl::CPaintDC dc(h);
     RECT rc;
     GetClientRect(h, &rc);
-    HDC mem = CreateCompatibleDC(dc);
-    HBITMAP bmp = CreateCompatibleBitmap(dc, rc.right, rc.bottom);
-    HGDIOBJ old = SelectObject(mem, bmp);
+    cl::CMemoryDC mem(dc);
+    cl::CBitmap bmp(CreateCompatibleBitmap(dc, rc.right, rc.bottom));
+    cl::ScopedSelect select(mem, bmp);
     DrawTestPattern(mem, rc, g_frame, true);
     BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, old);
-    DeleteObject(bmp);
-    DeleteDC(mem);
-    EndPaint(h, &ps);
     return 0;
   }
   if (msg == WM_ERASEBKGND) return 1;

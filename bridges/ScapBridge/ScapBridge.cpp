@@ -6,23 +6,18 @@
 // named in the set-up record.
 #include "bridges/ScapBridge/ScapBridge.h"
 
+#include "classlib/ComPtr.h"
+
 #include <windows.h>
 #include <d3d11.h>
 #include <dxgi1_2.h>
 
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace {
-
-template <class T>
-void SafeRelease(T*& p) {
-  if (p) {
-    p->Release();
-    p = nullptr;
-  }
-}
 
 constexpr int kMaxSide = 16384;
 // How long GetFrame waits for a new desktop image before it hands out the
@@ -37,10 +32,11 @@ struct Pointer {
 };
 
 struct Duplication {
-  ID3D11Device* device = nullptr;
-  ID3D11DeviceContext* context = nullptr;
-  IDXGIOutputDuplication* dupl = nullptr;
-  ID3D11Texture2D* staging = nullptr;
+  // Released in reverse order: the staging texture first, the device last.
+  cl::ComPtr<ID3D11Device> device;
+  cl::ComPtr<ID3D11DeviceContext> context;
+  cl::ComPtr<IDXGIOutputDuplication> dupl;
+  cl::ComPtr<ID3D11Texture2D> staging;
   RECT output{0, 0, 0, 0};  // the monitor on the virtual desktop
   int imageWidth = 0;       // the duplicated image, in its own pixels
   int imageHeight = 0;
@@ -48,13 +44,6 @@ struct Duplication {
   KvDxgiSetup setup{};
   std::vector<uint8_t> picture;  // the last picture, width x height x 4
   Pointer pointer;
-
-  ~Duplication() {
-    SafeRelease(staging);
-    SafeRelease(dupl);
-    SafeRelease(context);
-    SafeRelease(device);
-  }
 };
 
 SRWLOCK g_lock = SRWLOCK_INIT;
@@ -70,35 +59,30 @@ bool SameDeviceName(const wchar_t* wide, const char* narrow) {
 
 // The output named in the record (or the one at the desktop's origin when the
 // name is empty) and its adapter; both referenced, or false.
-bool FindOutput(const char* name, IDXGIAdapter1** adapterOut, IDXGIOutput** outputOut,
-                RECT* rect) {
-  IDXGIFactory1* factory = nullptr;
-  if (FAILED(CreateDXGIFactory1(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(&factory))))
+bool FindOutput(const char* name, cl::ComPtr<IDXGIAdapter1>* adapterOut,
+                cl::ComPtr<IDXGIOutput>* outputOut, RECT* rect) {
+  cl::ComPtr<IDXGIFactory1> factory;
+  if (FAILED(CreateDXGIFactory1(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(factory.put()))))
     return false;
-  bool found = false;
-  IDXGIAdapter1* adapter = nullptr;
-  for (UINT a = 0; !found && factory->EnumAdapters1(a, &adapter) != DXGI_ERROR_NOT_FOUND; ++a) {
-    IDXGIOutput* output = nullptr;
-    for (UINT o = 0; !found && adapter->EnumOutputs(o, &output) != DXGI_ERROR_NOT_FOUND; ++o) {
+  cl::ComPtr<IDXGIAdapter1> adapter;
+  for (UINT a = 0; factory->EnumAdapters1(a, adapter.put()) != DXGI_ERROR_NOT_FOUND; ++a) {
+    cl::ComPtr<IDXGIOutput> output;
+    for (UINT o = 0; adapter->EnumOutputs(o, output.put()) != DXGI_ERROR_NOT_FOUND; ++o) {
       DXGI_OUTPUT_DESC desc;
       if (SUCCEEDED(output->GetDesc(&desc)) && desc.AttachedToDesktop) {
         const RECT& r = desc.DesktopCoordinates;
         const bool match = name[0] ? SameDeviceName(desc.DeviceName, name)
                                    : (r.left <= 0 && r.top <= 0 && r.right > 0 && r.bottom > 0);
         if (match) {
-          found = true;
           *rect = r;
-          *outputOut = output;
-          *adapterOut = adapter;
-          break;
+          *outputOut = std::move(output);
+          *adapterOut = std::move(adapter);
+          return true;
         }
       }
-      output->Release();
     }
-    if (!found) SafeRelease(adapter);
   }
-  factory->Release();
-  return found;
+  return false;
 }
 
 // Copies the source area of the mapped desktop image into the picture,
@@ -199,28 +183,21 @@ void DrawPointer(const Duplication& d, uint8_t* picture) {
 Duplication* Open(const KvDxgiSetup& setup) {
   char name[65] = {0};
   memcpy(name, setup.deviceName, sizeof(setup.deviceName));
-  IDXGIAdapter1* adapter = nullptr;
-  IDXGIOutput* output = nullptr;
+  cl::ComPtr<IDXGIAdapter1> adapter;
+  cl::ComPtr<IDXGIOutput> output;
   RECT rect;
   if (!FindOutput(name, &adapter, &output, &rect)) return nullptr;
 
   Duplication* d = new (std::nothrow) Duplication();
-  if (!d) {
-    output->Release();
-    adapter->Release();
-    return nullptr;
-  }
+  if (!d) return nullptr;
   d->setup = setup;
   d->output = rect;
-  HRESULT hr = D3D11CreateDevice(adapter, D3D_DRIVER_TYPE_UNKNOWN, nullptr, 0, nullptr, 0,
-                                 D3D11_SDK_VERSION, &d->device, nullptr, &d->context);
-  IDXGIOutput1* output1 = nullptr;
+  HRESULT hr = D3D11CreateDevice(adapter.get(), D3D_DRIVER_TYPE_UNKNOWN, nullptr, 0, nullptr, 0,
+                                 D3D11_SDK_VERSION, d->device.put(), nullptr, d->context.put());
+  cl::ComPtr<IDXGIOutput1> output1;
   if (SUCCEEDED(hr))
-    hr = output->QueryInterface(__uuidof(IDXGIOutput1), reinterpret_cast<void**>(&output1));
-  if (SUCCEEDED(hr)) hr = output1->DuplicateOutput(d->device, &d->dupl);
-  SafeRelease(output1);
-  output->Release();
-  adapter->Release();
+    hr = output->QueryInterface(__uuidof(IDXGIOutput1), reinterpret_cast<void**>(output1.put()));
+  if (SUCCEEDED(hr)) hr = output1->DuplicateOutput(d->device.get(), d->dupl.put());
   if (FAILED(hr) || !d->dupl) {
     delete d;
     return nullptr;
@@ -240,7 +217,7 @@ bool PrepareCapture(Duplication& d) {
   td.SampleDesc.Count = 1;
   td.Usage = D3D11_USAGE_STAGING;
   td.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
-  if (FAILED(d.device->CreateTexture2D(&td, nullptr, &d.staging))) return false;
+  if (FAILED(d.device->CreateTexture2D(&td, nullptr, d.staging.put()))) return false;
   // The image can have more pixels than the monitor has desktop units (DPI
   // scaling of a program that is not DPI aware): map the area into image
   // pixels. The whole monitor is the whole image, whatever the scaling.
@@ -309,8 +286,8 @@ int KvDxgiCaptorGetFrame(uint8_t* buffer, uint8_t cursor) {
     return KV_DXGI_FAILED;
   }
   DXGI_OUTDUPL_FRAME_INFO info{};
-  IDXGIResource* resource = nullptr;
-  HRESULT hr = d->dupl->AcquireNextFrame(kAcquireTimeoutMs, &info, &resource);
+  cl::ComPtr<IDXGIResource> resource;
+  HRESULT hr = d->dupl->AcquireNextFrame(kAcquireTimeoutMs, &info, resource.put());
   int result = KV_DXGI_SAME_FRAME;
   if (hr == DXGI_ERROR_WAIT_TIMEOUT) {
     result = KV_DXGI_SAME_FRAME;
@@ -318,21 +295,20 @@ int KvDxgiCaptorGetFrame(uint8_t* buffer, uint8_t cursor) {
     result = KV_DXGI_FAILED;  // access lost, mode change, desktop switch
   } else {
     if (info.LastPresentTime.QuadPart != 0) {
-      ID3D11Texture2D* texture = nullptr;
+      cl::ComPtr<ID3D11Texture2D> texture;
       if (SUCCEEDED(resource->QueryInterface(__uuidof(ID3D11Texture2D),
-                                             reinterpret_cast<void**>(&texture)))) {
-        d->context->CopyResource(d->staging, texture);
+                                             reinterpret_cast<void**>(texture.put())))) {
+        d->context->CopyResource(d->staging.get(), texture.get());
         D3D11_MAPPED_SUBRESOURCE mapped;
-        if (SUCCEEDED(d->context->Map(d->staging, 0, D3D11_MAP_READ, 0, &mapped))) {
+        if (SUCCEEDED(d->context->Map(d->staging.get(), 0, D3D11_MAP_READ, 0, &mapped))) {
           CopyArea(*d, mapped);
-          d->context->Unmap(d->staging, 0);
+          d->context->Unmap(d->staging.get(), 0);
           result = KV_DXGI_NEW_FRAME;
         }
-        texture->Release();
       }
     }
     UpdatePointer(*d, info);
-    SafeRelease(resource);
+    resource.reset();
     d->dupl->ReleaseFrame();
   }
   if (result != KV_DXGI_FAILED) {

@@ -5,6 +5,8 @@
 #include <initializer_list>
 #include <new>
 
+#include "foundation/net/ByteOrder.h"
+
 namespace {
 
 constexpr uint32_t kIdSingle = 0, kIdPair = 1, kIdLfe = 3, kIdEnd = 7;
@@ -276,13 +278,7 @@ int32_t ALACEncoder::ReadSample(const uint8_t* p) const {
 
 int ALACEncoder::MagicCookie(uint8_t* buf, int size) const {
   if (size < kAlacCookieBytes || !work_) return 0;
-  auto be32 = [](uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-  };
-  be32(buf, frameSize_);
+  PutBe32(buf, frameSize_);
   buf[4] = 0;  // compatible version
   buf[5] = static_cast<uint8_t>(bitDepth_);
   buf[6] = kAlacHistoryMult;
@@ -291,9 +287,9 @@ int ALACEncoder::MagicCookie(uint8_t* buf, int size) const {
   buf[9] = static_cast<uint8_t>(channels_);
   buf[10] = 0;
   buf[11] = kAlacMaxRun;
-  be32(buf + 12, 0);  // largest frame: not announced
-  be32(buf + 16, 0);  // average bit rate: not announced
-  be32(buf + 20, sampleRate_);
+  PutBe32(buf + 12, 0);  // largest frame: not announced
+  PutBe32(buf + 16, 0);  // average bit rate: not announced
+  PutBe32(buf + 20, sampleRate_);
   return kAlacCookieBytes;
 }
 

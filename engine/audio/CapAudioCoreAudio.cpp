@@ -27,14 +27,6 @@ const IID kIidIAudioRenderClient = {
 constexpr REFERENCE_TIME kCaptureBufferDuration = 2000000;  // 200 ms
 constexpr REFERENCE_TIME kRenderBufferDuration = 1000000;   // 100 ms
 
-template <typename T>
-void SafeRelease(T*& p) {
-  if (p) {
-    p->Release();
-    p = nullptr;
-  }
-}
-
 // The device's mix format with the sample layout replaced by the sender's;
 // the mix rate stays (shared mode converts nothing else for us).
 void RewriteFormat(WAVEFORMATEX* wfx, const AudioParam& p) {
@@ -65,7 +57,7 @@ CCapAudioCoreAudio::~CCapAudioCoreAudio() {
   delete[] stereo_;
   stereo_ = nullptr;
   CloseCaptureStream();
-  SafeRelease(renderClient_);
+  renderClient_.reset();
   delete resampler_;
   resampler_ = nullptr;
   delete filter_;
@@ -125,19 +117,19 @@ int CCapAudioCoreAudio::OpenCaptureStream() {
     }
   }
 
-  IMMDeviceEnumerator* enumerator = nullptr;
-  IMMDevice* device = nullptr;
+  cl::ComPtr<IMMDeviceEnumerator> enumerator;
+  cl::ComPtr<IMMDevice> device;
   WAVEFORMATEX* wfx = nullptr;
   const char* failure = nullptr;
   UINT32 bufferFrames = 0;
   HRESULT hr = CoCreateInstance(kClsidMMDeviceEnumerator, nullptr, CLSCTX_ALL,
-                                kIidIMMDeviceEnumerator, reinterpret_cast<void**>(&enumerator));
+                                kIidIMMDeviceEnumerator, reinterpret_cast<void**>(enumerator.put()));
   if (FAILED(hr)) {
     failure = "[Audio]CoCreateInstance fail";
-  } else if (FAILED(hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device))) {
+  } else if (FAILED(hr = enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put()))) {
     failure = "[Audio]GetDefaultAudioEndpoint fail";
   } else if (FAILED(hr = device->Activate(kIidIAudioClient, CLSCTX_ALL, nullptr,
-                                          reinterpret_cast<void**>(&captureClient_)))) {
+                                          reinterpret_cast<void**>(captureClient_.put())))) {
     failure = "[Audio]Activate audio client fail";
   } else if (FAILED(hr = captureClient_->GetMixFormat(&wfx))) {
     failure = "[Audio]GetMixFormat fail";
@@ -156,7 +148,7 @@ int CCapAudioCoreAudio::OpenCaptureStream() {
     } else if (FAILED(hr = captureClient_->GetBufferSize(&bufferFrames))) {
       failure = "[Audio]get buffer size fail";
     } else if (FAILED(hr = captureClient_->GetService(kIidIAudioCaptureClient,
-                                                      reinterpret_cast<void**>(&captureService_)))) {
+                                                      reinterpret_cast<void**>(captureService_.put())))) {
       failure = "[Audio]get audio capture service fail";
     } else if (FAILED(hr = captureClient_->GetDevicePeriod(&defaultPeriod, &minimumPeriod))) {
       failure = "[Audio]get device period fail";
@@ -171,8 +163,8 @@ int CCapAudioCoreAudio::OpenCaptureStream() {
     rc = PrepareStream(static_cast<int>(wfx->nSamplesPerSec), bufferFrames, wfx->nChannels);
   }
   if (wfx) CoTaskMemFree(wfx);
-  SafeRelease(device);
-  SafeRelease(enumerator);
+  device.reset();
+  enumerator.reset();
   if (rc != 0) {
     // Nothing half-open stays behind: Start refuses and a later Init may retry.
     CloseCaptureStream();
@@ -233,18 +225,18 @@ void CCapAudioCoreAudio::StartSilentRender() {
     ZtLogger::Instance().Error("[Audio]play audio : CoInitialize fail");
     return;
   }
-  IMMDeviceEnumerator* enumerator = nullptr;
-  IMMDevice* device = nullptr;
-  IAudioRenderClient* render = nullptr;
+  cl::ComPtr<IMMDeviceEnumerator> enumerator;
+  cl::ComPtr<IMMDevice> device;
+  cl::ComPtr<IAudioRenderClient> render;
   WAVEFORMATEX* wfx = nullptr;
   const char* failure = nullptr;
   if (FAILED(CoCreateInstance(kClsidMMDeviceEnumerator, nullptr, CLSCTX_ALL,
-                              kIidIMMDeviceEnumerator, reinterpret_cast<void**>(&enumerator)))) {
+                              kIidIMMDeviceEnumerator, reinterpret_cast<void**>(enumerator.put())))) {
     failure = "[Audio]play audio : CoCreateInstance fail";
-  } else if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, &device))) {
+  } else if (FAILED(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put()))) {
     failure = "[Audio]play audio : GetDefaultAudioEndpoint fail";
   } else if (FAILED(device->Activate(kIidIAudioClient, CLSCTX_ALL, nullptr,
-                                     reinterpret_cast<void**>(&renderClient_)))) {
+                                     reinterpret_cast<void**>(renderClient_.put())))) {
     failure = "[Audio]play audio : Activate fail";
   } else if (FAILED(renderClient_->GetMixFormat(&wfx))) {
     failure = "[Audio]play audio : GetMixFormat fail";
@@ -254,7 +246,7 @@ void CCapAudioCoreAudio::StartSilentRender() {
                                          wfx, nullptr))) {
       failure = "[Audio]play audio : Initialize fail";
     } else if (FAILED(renderClient_->GetService(kIidIAudioRenderClient,
-                                                reinterpret_cast<void**>(&render)))) {
+                                                reinterpret_cast<void**>(render.put())))) {
       failure = "[Audio]play audio : GetService fail";
     } else if (FAILED(renderClient_->Start())) {
       failure = "[Audio]play audio : Start fail";
@@ -262,21 +254,22 @@ void CCapAudioCoreAudio::StartSilentRender() {
   }
   if (failure) ZtLogger::Instance().Error("%s", failure);
   if (wfx) CoTaskMemFree(wfx);
-  SafeRelease(render);
-  SafeRelease(device);
-  SafeRelease(enumerator);
+  // Released before this thread may leave COM.
+  render.reset();
+  device.reset();
+  enumerator.reset();
   if (entered) CoUninitialize();
 }
 
 void CCapAudioCoreAudio::CloseCaptureStream() {
-  SafeRelease(captureService_);
-  SafeRelease(captureClient_);
+  captureService_.reset();
+  captureClient_.reset();
 }
 
 void CCapAudioCoreAudio::LeaveCom() {
   if (comEntered_ && GetCurrentThreadId() == comThread_) {
     CloseCaptureStream();
-    SafeRelease(renderClient_);
+    renderClient_.reset();
     CoUninitialize();
     comEntered_ = false;
   }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "classlib/ComPtr.h"
 #include "engine/audio/AudioCaptor.h"
 #include "engine/audio/AudioFilter.h"
 #include "engine/audio/AudioResampler.h"
@@ -62,9 +63,9 @@ class CCapAudioCoreAudio : public CAudioCaptor {
   void LeaveCom();
   bool CutIntoPieces(uint8_t* pcm, int bytes);
 
-  IAudioClient* captureClient_ = nullptr;
-  IAudioClient* renderClient_ = nullptr;
-  IAudioCaptureClient* captureService_ = nullptr;
+  cl::ComPtr<IAudioClient> captureClient_;
+  cl::ComPtr<IAudioClient> renderClient_;
+  cl::ComPtr<IAudioCaptureClient> captureService_;
   int64_t bufferDuration_ = 0;   // 100 ns units
   uint16_t channels_ = 0;        // of the capture format
   uint8_t* stereo_ = nullptr;    // filter output, stereoFrames_ frames

@@ -10,10 +10,12 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bridges/ScapBridge/ScapBridge.h"
+#include "classlib/Gdi.h"
 #include "engine/mirror/VideoParam.h"
 
 class CCapVideo {
@@ -48,10 +50,9 @@ class CCapVideoGDI : public CCapVideo {
   void DrawCursor();
 
   VideoParam* param_ = nullptr;
-  HWND desktop_ = nullptr;
-  HDC desktopDc_ = nullptr;
-  HDC memoryDc_ = nullptr;
-  HBITMAP bitmap_ = nullptr;  // top-down 32-bit DIB section: the picture buffer
+  std::unique_ptr<cl::CClientDC> desktopDc_;  // the desktop window's DC
+  cl::CDC memoryDc_;
+  cl::CBitmap bitmap_;  // top-down 32-bit DIB section: the picture buffer
   uint8_t* bits_ = nullptr;
   const DWORD rop_ = SRCCOPY | CAPTUREBLT;
 };

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "classlib/Handle.h"
 #include "classlib/Str.h"
 #include "engine/capture/CapVideo.h"
 #include "foundation/sys/SysUtil.h"
@@ -148,13 +149,13 @@ int CCapVideoDxgi::Capture(uint8_t** picture) {
 
 bool ProbeDxgiCaptureWith(int osCode, const wchar_t* library) {
   if (osCode < OSVER_WIN8) return false;
-  HMODULE lib = LoadLibraryW(library);
+  cl::UniqueModule lib(LoadLibraryW(library));
   if (!lib) {
     ZtLogger::Instance().Info("KvDxgiCaptor LoadLibrary fail.");
     return false;
   }
-  auto init = reinterpret_cast<PFN_KvDxgiCaptorInit>(GetProcAddress(lib, "KvDxgiCaptorInit"));
-  auto free = reinterpret_cast<PFN_KvDxgiCaptorFree>(GetProcAddress(lib, "KvDxgiCaptorFree"));
+  auto init = reinterpret_cast<PFN_KvDxgiCaptorInit>(GetProcAddress(lib.get(), "KvDxgiCaptorInit"));
+  auto free = reinterpret_cast<PFN_KvDxgiCaptorFree>(GetProcAddress(lib.get(), "KvDxgiCaptorFree"));
   int r = 0;
   if (init) {
     KvDxgiSetup probe;
@@ -167,7 +168,6 @@ bool ProbeDxgiCaptureWith(int osCode, const wchar_t* library) {
     if (free) free();
     Sleep(kSettleMs);
   }
-  FreeLibrary(lib);
   return r != 0;
 }
 

@@ -7,13 +7,10 @@
 CCapVideoGDI::~CCapVideoGDI() { Release(); }
 
 void CCapVideoGDI::Release() {
-  if (memoryDc_) DeleteDC(memoryDc_);
-  if (bitmap_) DeleteObject(bitmap_);
-  if (desktopDc_) ReleaseDC(desktop_, desktopDc_);
-  memoryDc_ = nullptr;
-  bitmap_ = nullptr;
-  desktopDc_ = nullptr;
-  desktop_ = nullptr;
+  // The bitmap is selected only inside Capture, so the DC can go first.
+  memoryDc_.reset();
+  bitmap_.reset();
+  desktopDc_.reset();
   bits_ = nullptr;
   pictureWidth_ = pictureHeight_ = 0;
 }
@@ -30,10 +27,12 @@ int CCapVideoGDI::Config(VideoParam* param) {
   const int height = param->height;
   if (width <= 0 || height <= 0) return -2;
 
-  desktop_ = GetDesktopWindow();
-  desktopDc_ = GetDC(desktop_);
-  if (!desktopDc_) return -3;
-  memoryDc_ = CreateCompatibleDC(desktopDc_);
+  desktopDc_.reset(new cl::CClientDC(GetDesktopWindow()));
+  if (!desktopDc_->get()) {
+    Release();
+    return -3;
+  }
+  memoryDc_.reset(CreateCompatibleDC(*desktopDc_));
   // A top-down 32-bit DIB section: its bits are the BGRA picture, whatever
   // the display's own format, so no copy or conversion is needed.
   BITMAPINFO bi{};
@@ -44,8 +43,8 @@ int CCapVideoGDI::Config(VideoParam* param) {
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  bitmap_ = CreateDIBSection(desktopDc_, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!memoryDc_ || !bitmap_ || !bits) {
+  bitmap_.reset(CreateDIBSection(*desktopDc_, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!memoryDc_.get() || !bitmap_.get() || !bits) {
     Release();
     return -4;
   }
@@ -67,20 +66,21 @@ int CCapVideoGDI::Capture(uint8_t** picture) {
     return -1;
   }
   const VideoParam& v = *param_;
-  HGDIOBJ previous = SelectObject(memoryDc_, bitmap_);
   BOOL copied;
-  if (v.downscaled && v.fullWidth > 0 && v.fullHeight > 0) {
-    SetStretchBltMode(memoryDc_, HALFTONE);
-    SetBrushOrgEx(memoryDc_, 0, 0, nullptr);
-    copied = StretchBlt(memoryDc_, 0, 0, pictureWidth_, pictureHeight_, desktopDc_, v.left, v.top,
-                        v.fullWidth, v.fullHeight, rop_);
-  } else {
-    copied = BitBlt(memoryDc_, 0, 0, pictureWidth_, pictureHeight_, desktopDc_, v.left, v.top,
-                    rop_);
+  {
+    cl::ScopedSelect select(memoryDc_, bitmap_);
+    if (v.downscaled && v.fullWidth > 0 && v.fullHeight > 0) {
+      SetStretchBltMode(memoryDc_, HALFTONE);
+      SetBrushOrgEx(memoryDc_, 0, 0, nullptr);
+      copied = StretchBlt(memoryDc_, 0, 0, pictureWidth_, pictureHeight_, *desktopDc_, v.left,
+                          v.top, v.fullWidth, v.fullHeight, rop_);
+    } else {
+      copied = BitBlt(memoryDc_, 0, 0, pictureWidth_, pictureHeight_, *desktopDc_, v.left, v.top,
+                      rop_);
+    }
+    if (copied && v.cursor) DrawCursor();
+    GdiFlush();
   }
-  if (copied && v.cursor) DrawCursor();
-  GdiFlush();
-  SelectObject(memoryDc_, previous);
   // A failed copy (a secure desktop, a lost display) hands out nothing: the
   // session keeps the last converted picture.
   if (!copied) return -2;

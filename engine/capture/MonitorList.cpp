@@ -1,5 +1,6 @@
 #include "engine/capture/MonitorList.h"
 
+#include "classlib/Handle.h"
 #include "foundation/sys/SysUtil.h"
 
 CMonitorList::CMonitorList() { Clear(); }
@@ -124,10 +125,10 @@ void GetMonitorDpiScale(HMONITOR monitor, float* scaleX, float* scaleY) {
   if (scaleX) *scaleX = 1.0f;
   if (scaleY) *scaleY = 1.0f;
   if (GetOSVersionCode() != OSVER_WIN10) return;
-  HMODULE shcore = LoadLibraryW(L"Shcore.dll");
+  cl::UniqueModule shcore(LoadLibraryW(L"Shcore.dll"));
   if (!shcore) return;
   using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
-  auto fn = reinterpret_cast<GetDpiForMonitorFn>(GetProcAddress(shcore, "GetDpiForMonitor"));
+  auto fn = reinterpret_cast<GetDpiForMonitorFn>(GetProcAddress(shcore.get(), "GetDpiForMonitor"));
   if (fn) {
     UINT dpiX = 96, dpiY = 96;
     if (SUCCEEDED(fn(monitor, 0 /* MDT_EFFECTIVE_DPI */, &dpiX, &dpiY))) {
@@ -135,5 +136,4 @@ void GetMonitorDpiScale(HMONITOR monitor, float* scaleX, float* scaleY) {
       if (scaleY) *scaleY = static_cast<float>(dpiY) / 96.0f;
     }
   }
-  FreeLibrary(shcore);
 }

@@ -7,12 +7,6 @@
 #include "engine/mirror/SessionClock.h"
 #include "foundation/log/Logger.h"
 
-namespace {
-
-int ClampedFps(int fps) { return fps < 1 ? 1 : (fps > 60 ? 60 : fps); }
-
-}  // namespace
-
 CVideoMgr::CVideoMgr() = default;
 
 CVideoMgr::~CVideoMgr() {
@@ -20,21 +14,25 @@ CVideoMgr::~CVideoMgr() {
   encoder_.reset();
 }
 
-int CVideoMgr::Config(VideoParam* param, int64_t sessionStart) {
+int CVideoMgr::Config(CVideoHandOver* handOver, int64_t sessionStart) {
   sessionStart_ = sessionStart;
-  param_ = param;
-  if (!param) {
+  handOver_ = handOver;
+  if (!handOver) {
     ZtLogger::Instance().Error("[Video]config captor failed with NULL input param");
     return CEncVideoH264::kNoEncoder;
   }
-  usesDxgi_ = param->useDxgi && ProbeDxgiCapture();
+  // A change the owner made before this point stays pending in the hand-over
+  // and is taken at the first pass.
+  capture_ = handOver->Snapshot();
+  usesDxgi_ = capture_.useDxgi && ProbeDxgiCapture();
   if (usesDxgi_) captor_.reset(new CCapVideoDxgi());
   else captor_.reset(new CCapVideoGDI());
-  int r = captor_->Config(param);
+  int r = captor_->Config(&capture_);
   if (r < 0) ZtLogger::Instance().Error("[Video]config captor failed with err = %d", r);
+  handOver->PublishGeometry(capture_);
 
   encoder_.reset(new CEncVideoH264());
-  const int e = encoder_->Config(param, sessionStart);
+  const int e = encoder_->Config(&capture_, sessionStart);
   if (e < 0) ZtLogger::Instance().Error("[Video]init encoder failed with err = %d", e);
   ResetThread();
   return e;
@@ -70,7 +68,7 @@ void CVideoMgr::AllocateFrameBuffer(int width, int height) {
 }
 
 void CVideoMgr::ApplyCaptorReconfigure() {
-  VideoParam* v = param_;
+  VideoParam* v = &capture_;
   const CaptureRect r = v->captureRect;
   if (r.right - r.left >= 2 && r.bottom - r.top >= 2) {
     v->left = r.left;
@@ -101,8 +99,14 @@ int CVideoMgr::Run() {
   InterlockedExchange64(&convertTime_, 0);
   while (!StopRequested()) {
     const int64_t passStart = MirrorClockNow();
-    if (captor_ && param_) {
-      if (param_->captorReconfigure) ApplyCaptorReconfigure();
+    if (captor_ && handOver_) {
+      uint32_t request = 0;
+      if (handOver_->TakeForCaptor(&capture_, &request)) {
+        ApplyCaptorReconfigure();
+        // The frame buffer has the new size: the geometry may now be seen.
+        handOver_->PublishGeometry(capture_);
+        handOver_->CaptorDone(request);
+      }
       uint8_t* picture = nullptr;
       const int64_t t0 = MirrorClockNow();
       const int r = captor_->Capture(&picture);
@@ -120,9 +124,7 @@ int CVideoMgr::Run() {
         }
       }
     }
-    const int64_t budget = static_cast<int64_t>(1000 / ClampedFps(param_ ? param_->fps : 30)) * 1024;
-    const int64_t spent = MirrorClockNow() - passStart;
-    if (spent < budget) Sleep(static_cast<DWORD>((budget - spent) / 1024));
+    SleepRestOfFrame(passStart, capture_.fps);
   }
   return 0;
 }

@@ -5,9 +5,11 @@
 // encoder, which the session thread configures and calls.
 //
 // Threads: the capture thread writes the frame buffer under frameLock; the
-// session thread encodes it under the same lock (EncodeNewest). The
-// counters are updated with interlocked operations and read and reset by
-// the session's statistics timer.
+// session thread encodes it under the same lock (EncodeNewest). The capture
+// thread works on a VideoParam of its own and takes the owner's changes from
+// the session's CVideoHandOver at the start of each pass. The counters are
+// updated with interlocked operations and read and reset by the session's
+// statistics timer.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +20,7 @@
 
 #include "engine/capture/CapVideo.h"
 #include "engine/encode/EncVideoH264.h"
+#include "engine/mirror/VideoHandOver.h"
 #include "engine/mirror/VideoParam.h"
 #include "foundation/thread/Threads.h"
 
@@ -28,11 +31,12 @@ class CVideoMgr : public CBaseThread {
   CVideoMgr(const CVideoMgr&) = delete;
   CVideoMgr& operator=(const CVideoMgr&) = delete;
 
-  // Creates the captor (DXGI when asked for and the probe succeeds, else
-  // GDI) and the encoder, and sets both up; the thread is prepared, not
+  // Takes the hand-over's record as its own, creates the captor (DXGI when
+  // asked for and the probe succeeds, else GDI) and the encoder, sets both up
+  // and publishes the geometry the captor fixed; the thread is prepared, not
   // started. Returns the encoder's Config result (CEncVideoH264::kOk, ...);
-  // captor failures are only logged.
-  int Config(VideoParam* param, int64_t sessionStart);
+  // captor failures are only logged. handOver outlives the manager.
+  int Config(CVideoHandOver* handOver, int64_t sessionStart);
   int Run() override;
   // After the thread has ended: frees the encoder's handle and unloads the
   // encoder bridge.
@@ -77,7 +81,8 @@ class CVideoMgr : public CBaseThread {
   std::unique_ptr<CCapVideo> captor_;
   std::unique_ptr<CEncVideoH264> encoder_;
   bool usesDxgi_ = false;
-  VideoParam* param_ = nullptr;
+  CVideoHandOver* handOver_ = nullptr;
+  VideoParam capture_;  // the capture thread's own record, handed to the captor
   CBaseMutex frameLock_;
   std::vector<uint8_t> frameBuffer_;  // I420, frameWidth_ x frameHeight_
   int frameWidth_ = 0;

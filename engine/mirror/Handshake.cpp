@@ -7,7 +7,7 @@
 #include "classlib/Str.h"
 #include "engine/mirror/Mirror.h"
 #include "engine/plist/Plist.h"
-#include "foundation/digest/Md5.h"
+#include "foundation/digest/HttpDigest.h"
 #include "foundation/log/Logger.h"
 #include "foundation/sys/SysUtil.h"
 
@@ -39,40 +39,6 @@ std::string Trim(const std::string& s) {
 }
 
 }  // namespace
-
-void ParseDigestChallenge(const std::string& params, std::string* realm, std::string* nonce) {
-  realm->clear();
-  nonce->clear();
-  size_t start = 0;
-  while (start <= params.size()) {
-    size_t comma = params.find(',', start);
-    std::string piece = params.substr(start, comma == std::string::npos ? std::string::npos
-                                                                        : comma - start);
-    start = comma == std::string::npos ? params.size() + 1 : comma + 1;
-    size_t b = piece.find_first_not_of(' ');
-    if (b == std::string::npos) continue;
-    piece.erase(0, b);
-    while (!piece.empty() && piece.back() == ' ') piece.pop_back();
-    if (piece.empty() || piece.back() != '"') continue;
-    piece.pop_back();
-    if (piece.compare(0, 7, "realm=\"") == 0) {
-      *realm = piece.substr(7);
-    } else if (piece.compare(0, 7, "nonce=\"") == 0) {
-      *nonce = piece.substr(7);
-    }
-  }
-}
-
-void CalcDigestResponse(const char* user, const char* realm, const char* password,
-                        const char* nonce, const char* method, const char* uri, char out[33]) {
-  std::string a1 = std::string(user) + ":" + realm + ":" + password;
-  std::string a2 = std::string(method) + ":" + uri;
-  std::string ha1 = Md5Hex(a1.data(), a1.size());
-  std::string ha2 = Md5Hex(a2.data(), a2.size());
-  std::string r = ha1 + ":" + nonce + ":" + ha2;
-  std::string response = Md5Hex(r.data(), r.size());
-  memcpy(out, response.c_str(), 33);
-}
 
 int32_t MakeRandomId() {
   std::string digits;
@@ -209,15 +175,16 @@ int CMirror::SendGetStreamAttempt(int attempt) {
       value = Trim(value);
       if (value.compare(0, 6, "Digest") == 0) {
         RemoveAll(value, "Digest");
-        std::string realm, nonce;
-        ParseDigestChallenge(value, &realm, &nonce);
+        DigestChallenge challenge;
+        const bool fits = ReadDigestChallenge(value, DigestUnclosedQuote::kIgnorePiece,
+                                              kMaxChallengeValue, &challenge);
         if (!realm_.empty() || !nonce_.empty()) {
           challengeRepeated = true;
-        } else if (realm.size() > kMaxChallengeValue || nonce.size() > kMaxChallengeValue) {
+        } else if (!fits) {
           log.Error("[Mirror]SendGetStream : oversized challenge ignored");
         } else {
-          realm_ = realm;
-          nonce_ = nonce;
+          realm_ = challenge.realm;
+          nonce_ = challenge.nonce;
         }
       }
     }
@@ -250,8 +217,7 @@ int CMirror::SendGetStreamAttempt(int attempt) {
       ReportStatus(MIRROR_ERR_PARSE_STREAM_PLIST, "Parse GET stream bplist failed");
       return 0;
     }
-    videoParam_->receiverWidth = width;
-    videoParam_->receiverHeight = height;
+    handOver_.SetReceiverSize(width, height);
     receiverVersion_ = version;
     return 1;
   }

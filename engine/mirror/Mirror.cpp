@@ -41,13 +41,15 @@ CMirror::CMirror(MirrorParam* param) {
   bitstreamPacket_ = new CBitstreamPacket();
   heartbeatPacket_ = new CHeartbeatPacket();
   ntpServer_ = new CNtpServer();
-  videoParam_ = new VideoParam();
-  videoParam_->fps = ClampFps(param->fps);
-  videoParam_->scaleMode = param->scaleMode;
-  videoParam_->quality = param->quality;
-  videoParam_->cursor = param->showCursor;
-  videoParam_->useDxgi = param->useDxgi;
-  videoParam_->regionMode = 0;
+  handOver_.Change([param](VideoParam& v) {
+    v.fps = ClampFps(param->fps);
+    v.scaleMode = param->scaleMode;
+    v.quality = param->quality;
+    v.cursor = param->showCursor;
+    v.useDxgi = param->useDxgi;
+    v.regionMode = 0;
+    return kVideoChangeNone;
+  });
   CMonitorList monitors;
   currentMonitor_ = monitors.Enumerate() ? monitors.primaryIndex() : 0;
   param->displayIndex = currentMonitor_;
@@ -74,13 +76,31 @@ CMirror::~CMirror() {
   delete bitstreamPacket_;
   delete heartbeatPacket_;
   delete ntpServer_;
-  delete videoParam_;
   delete audio_.exchange(nullptr);
+}
+
+MirrorStatus CMirror::Status() const {
+  ScopedLock<CBaseMutex> guard(textLock_);
+  MirrorStatus s;
+  s.state = state_;
+  s.lastError = lastError_;
+  s.text = statusText_;
+  return s;
 }
 
 std::wstring CMirror::StatusText() const {
   ScopedLock<CBaseMutex> guard(textLock_);
   return statusText_;
+}
+
+int CMirror::LastError() const {
+  ScopedLock<CBaseMutex> guard(textLock_);
+  return lastError_;
+}
+
+void CMirror::SetState(MirrorState state) {
+  ScopedLock<CBaseMutex> guard(textLock_);
+  state_ = state;
 }
 
 std::wstring CMirror::StatisticsText() const {
@@ -93,6 +113,7 @@ bool CMirror::Start(const char* host, uint16_t audioPort) {
   socket_ = new socket_stream();
   if (!socket_->CreateTcpSocket()) {
     ZtLogger::Instance().Error("[Mirror]Create client socket failed.");
+    SetState(MirrorState::kFailed);
     return false;
   }
   sessionStart_ = MirrorClockNow();
@@ -105,68 +126,96 @@ bool CMirror::Start(const char* host, uint16_t audioPort) {
   audioPort_ = audioPort;
   useAlac_ = 0;
   ResetThread();
+  SetState(MirrorState::kConnecting);
   if (StartThread() != 0) {
     ZtLogger::Instance().Error("[Mirror]CBaseThread Start fail");
     ntpServer_->Socket().Close(0);
     ntpServer_->StopThread();
+    SetState(MirrorState::kFailed);
     return false;
   }
   return true;
 }
 
 int CMirror::Stop() {
+  // The flag first: a handshake step that fails because its socket is closed
+  // below must see that it was stopped, not refused.
+  RequestStop();
   if (socket_) socket_->Close(0);
   ntpServer_->Socket().Close(0);
   ntpServer_->StopThread(kThreadStopWaitMs, false);
-  RequestStop();
   if (!IsRunning() || !ThreadHandle()) return 1;
   return WaitThread(kSessionStopWaitMs) ? 1 : 0;
+}
+
+bool CMirror::StopAndRelease(CMirror*& session, DWORD boundMs, MirrorStatus* last) {
+  if (!session) return true;
+  const DWORD t0 = GetTickCount();
+  bool ended = session->Stop() != 0;
+  if (!ended) {
+    const DWORD spent = GetTickCount() - t0;
+    if (spent < boundMs) ended = session->WaitThread(boundMs - spent);
+  }
+  if (last) *last = session->Status();
+  if (!ended) {
+    ZtLogger::Instance().Warn("[Mirror]session thread still running after %u ms, kept",
+                              static_cast<unsigned>(GetTickCount() - t0));
+    return false;
+  }
+  delete session;
+  session = nullptr;
+  return true;
 }
 
 bool CMirror::SelectMonitor(unsigned index) {
   CMonitorList monitors;
   monitors.Enumerate();
   MonitorRect r;
-  if (!videoParam_ || index >= static_cast<unsigned>(monitors.Count()) ||
+  if (index >= static_cast<unsigned>(monitors.Count()) ||
       !monitors.GetRect(static_cast<int>(index), &r))
     return false;
   currentMonitor_ = static_cast<int>(index);
-  videoParam_->monitorName = monitors.GetName(static_cast<int>(index));
-  videoParam_->captureRect = CaptureRect{r.left, r.top, r.right, r.bottom};
-  videoParam_->regionMode = 0;
-  // The capture thread reads the name and rectangle once it sees the flag.
-  MemoryBarrier();
-  videoParam_->captorReconfigure = 1;
-  reconfigure_ = 1;
+  const std::wstring name = monitors.GetName(static_cast<int>(index));
+  handOver_.Change([&](VideoParam& v) {
+    v.monitorName = name;
+    v.captureRect = CaptureRect{r.left, r.top, r.right, r.bottom};
+    v.regionMode = 0;
+    return kVideoChangeCaptor;
+  });
   return true;
 }
 
 void CMirror::SetCaptureRegion(int left, int top, int right, int bottom) {
-  if (!videoParam_) return;
-  videoParam_->captureRect = CaptureRect{left, top, right, bottom};
-  videoParam_->regionMode = 1;
-  MemoryBarrier();
-  videoParam_->captorReconfigure = 1;
-  reconfigure_ = 1;
+  handOver_.Change([&](VideoParam& v) {
+    v.captureRect = CaptureRect{left, top, right, bottom};
+    v.regionMode = 1;
+    return kVideoChangeCaptor;
+  });
 }
 
 void CMirror::UpdateVideoSettings(MirrorParam param) {
-  VideoParam* v = videoParam_;
-  if (!v) return;
-  if (param.showCursor != v->cursor) v->cursor = param.showCursor;
-  if (param.scaleMode != v->scaleMode) {
-    v->scaleMode = param.scaleMode;
-    v->captureRect = CaptureRect{v->left, v->top, v->left + v->width, v->top + v->height};
-    v->captorReconfigure = 1;
-    reconfigure_ = 1;
-  }
-  if (param.quality != v->quality) {
-    v->quality = param.quality;
-    v->rate = RateForQuality(param.quality);
-    reconfigure_ = 1;
-  }
-  const int fps = ClampFps(param.fps);
-  if (fps != v->fps) v->fps = fps;
+  handOver_.Change([&](VideoParam& v) {
+    unsigned change = kVideoChangeNone;
+    if (param.showCursor != v.cursor) v.cursor = param.showCursor;
+    if (param.scaleMode != v.scaleMode) {
+      v.scaleMode = param.scaleMode;
+      // The area captured now: before any downscaling, so a capture above
+      // 1920x1080 keeps its whole area rather than its scaled size.
+      const bool scaled = v.downscaled && v.fullWidth > 0 && v.fullHeight > 0;
+      const int width = scaled ? v.fullWidth : v.width;
+      const int height = scaled ? v.fullHeight : v.height;
+      v.captureRect = CaptureRect{v.left, v.top, v.left + width, v.top + height};
+      change |= kVideoChangeCaptor;
+    }
+    if (param.quality != v.quality) {
+      v.quality = param.quality;
+      v.rate = RateForQuality(param.quality);
+      change |= kVideoChangeEncoder;
+    }
+    // Taken at the next pacing step, without a reconfiguration.
+    v.fps = ClampFps(param.fps);
+    return change;
+  });
 }
 
 void CMirror::SetVolume(int volume) {
@@ -182,8 +231,8 @@ void CMirror::ReportStatus(int code, const char* text) {
   {
     ScopedLock<CBaseMutex> guard(textLock_);
     statusText_ = cl::AnsiToWide(line);
+    if (code != 0) lastError_ = code;
   }
-  if (code != 0) lastError_ = code;
   if (g_errorPrompt) {
     if (code == MIRROR_ERR_GET_STREAM || code == MIRROR_ERR_POST_STREAM) {
       g_errorPrompt(kStringConnectFirewall);
@@ -206,24 +255,36 @@ void CMirror::PostToOwner(LPARAM lParam) {
 }
 
 int CMirror::Run() {
+  const bool clean = RunSession();
+  SetState(clean ? MirrorState::kEnded : MirrorState::kFailed);
+  return 0;
+}
+
+bool CMirror::RunSession() {
+  // A step that fails because the owner stopped the session (its socket was
+  // closed under it) is no failure to report: no error text, no message box.
   if (!socket_->Connect(host_.c_str(), port_)) {
+    if (StopRequested()) return true;
     ReportStatusF(MIRROR_ERR_CONNECT, "Connect to %s:[%d] failed", host_.c_str(), port_);
-    return 0;
+    return false;
   }
   ReportStatus(0, "connect server done");
 
   if (!SendGetStream()) {
+    if (StopRequested()) return true;
     if (realm_.empty() || nonce_.empty()) {
       ReportStatus(MIRROR_ERR_GET_STREAM, "send GET /stream.xml failed");
     }
-    return 0;
+    return false;
   }
   ReportStatus(0, "GetStream ok");
   if (!SendPostStream()) {
+    if (StopRequested()) return true;
     ReportStatus(MIRROR_ERR_POST_STREAM, "send POST /stream failed");
-    return 0;
+    return false;
   }
   ReportStatus(0, "PostStream ok");
+  SetState(MirrorState::kStreaming);
 
   CMirrorAudio* audio = new CMirrorAudio();
   audio_.store(audio);
@@ -236,13 +297,13 @@ int CMirror::Run() {
   }
 
   StartHeartbeatTimer();
-  CaptureLoop();
+  const bool clean = CaptureLoop();
   StopTimers();
   // The captor's thread first, so no frame is sent while the client closes.
   if (audio->Captor()) audio->Captor()->Stop();
   audio->Stop();
   ReportStatus(0, "Mirror quit");
-  return 0;
+  return clean;
 }
 
 bool CMirror::StartHeartbeatTimer() {
@@ -289,7 +350,7 @@ void CMirror::SendHeartbeat() {
   frame.pts = MirrorClockNow() - sessionStart_;
   heartbeatPacket_->SetData(frame);
   std::vector<uint8_t> buf;
-  int n = heartbeatPacket_->GetPacket(videoParam_, buf);
+  int n = heartbeatPacket_->GetPacket(&heartbeatVideo_, buf);
   if (n > 0) socket_->Send(buf.data(), n);
 }
 
@@ -313,12 +374,15 @@ void CMirror::ReportFps() {
 
 bool CMirror::StartVideo() {
   videoMgr_ = new CVideoMgr();
-  const int r = videoMgr_->Config(videoParam_, sessionStart_);
+  const int r = videoMgr_->Config(&handOver_, sessionStart_);
+  // The encoder was set up with the geometry the captor fixed: the session
+  // stamps the same into its packets.
+  video_ = handOver_.Snapshot();
   if (r == CEncVideoH264::kNoBridge) {
     ReportStatus(MIRROR_ERR_VIDEO_ENCODER, "load video encoder libVencBridge.dll failed");
   } else if (r != CEncVideoH264::kOk) {
-    ReportStatusF(MIRROR_ERR_VIDEO_ENCODER, "init video encoder failed (%dx%d)",
-                  videoParam_->width, videoParam_->height);
+    ReportStatusF(MIRROR_ERR_VIDEO_ENCODER, "init video encoder failed (%dx%d)", video_.width,
+                  video_.height);
   }
   if (r != CEncVideoH264::kOk) {
     StopVideo();
@@ -344,30 +408,34 @@ void CMirror::StopVideo() {
 // One packet built from the frame and sent whole; false when the send failed.
 bool CMirror::SendPacket(CStreamPacket* packet, EncodedFrame& frame) {
   if (packet->SetData(frame) != 0) return true;  // nothing to send from this frame
-  const int n = packet->GetPacket(videoParam_, packetBuffer_);
+  const int n = packet->GetPacket(&video_, packetBuffer_);
   if (n <= 0) return true;
   return socket_->Send(packetBuffer_.data(), n) > 0;
 }
 
-void CMirror::CaptureLoop() {
-  VideoParam* v = videoParam_;
-  if (v->width == 0 || v->height == 0) {
-    v->width = GetSystemMetrics(SM_CXSCREEN);
-    v->height = GetSystemMetrics(SM_CYSCREEN);
-    v->left = 0;
-    v->top = 0;
+bool CMirror::CaptureLoop() {
+  // The session thread's own record: the owner's settings so far, the
+  // receiver's size from the handshake, and the first capture size.
+  VideoParam& v = video_;
+  v = handOver_.Snapshot();
+  if (v.width == 0 || v.height == 0) {
+    v.width = GetSystemMetrics(SM_CXSCREEN);
+    v.height = GetSystemMetrics(SM_CYSCREEN);
+    v.left = 0;
+    v.top = 0;
     CMonitorList monitors;
     MonitorRect r;
     if (monitors.Enumerate() && monitors.GetRect(monitors.currentIndex(), &r)) {
-      v->width = r.width;
-      v->height = r.height;
+      v.width = r.width;
+      v.height = r.height;
     }
   }
-  if (CalcVideoScale(v) != 0) {
+  if (CalcVideoScale(&v) != 0) {
     ZtLogger::Instance().Error("[Mirror]start capture loop Failed : invalid input param");
-    return;
+    return false;
   }
-  if (!StartVideo()) return;
+  handOver_.PublishGeometry(v);
+  if (!StartVideo()) return false;
 
   // The session's volume, once, after the video manager started; nothing is
   // sent without an RAOP session.
@@ -383,18 +451,25 @@ void CMirror::CaptureLoop() {
 
   loopStart_ = MirrorClockNow();
   bool codecSent = false;
+  bool clean = true;
   CEncVideoH264* encoder = videoMgr_->Encoder();
   while (!StopRequested()) {
-    if (reconfigure_) {
+    if (handOver_.EncoderPending()) {
+      // Give the capture thread its pass to set the captor up, then take the
+      // geometry it published.
       Sleep(100);
-      for (int checks = 0; v->captorReconfigure && checks < 61; ++checks) Sleep(100);
-      if (v->captorReconfigure) ZtLogger::Instance().Warn("captor reconfig too long time ... skip");
-      const int r = encoder->Config(v, sessionStart_);
-      reconfigure_ = 0;
+      for (int checks = 0; handOver_.CaptorPending() && checks < 61 && !StopRequested(); ++checks)
+        Sleep(100);
+      if (handOver_.CaptorPending()) {
+        ZtLogger::Instance().Warn("captor reconfig too long time ... skip");
+      }
+      handOver_.TakeForEncoder(&v);
+      const int r = encoder->Config(&v, sessionStart_);
       codecSent = false;
       if (r != CEncVideoH264::kOk) {
-        ReportStatusF(MIRROR_ERR_VIDEO_ENCODER, "init video encoder failed (%dx%d)", v->width,
-                      v->height);
+        ReportStatusF(MIRROR_ERR_VIDEO_ENCODER, "init video encoder failed (%dx%d)", v.width,
+                      v.height);
+        clean = false;
         break;
       }
     }
@@ -404,12 +479,12 @@ void CMirror::CaptureLoop() {
     if (result == CVideoMgr::kSizeChanged) {
       // The capture changed size under the encoder: set it up again before
       // anything of the new size is encoded.
-      reconfigure_ = 1;
+      handOver_.RequestEncoder();
     } else if (result == CVideoMgr::kEncoded) {
       if (frame.keyFrame == 1 && !codecSent) {
         EncodedFrame codec = frame;
         if (codecPacket_->SetData(codec) == 0) {
-          const int n = codecPacket_->GetPacket(videoParam_, packetBuffer_);
+          const int n = codecPacket_->GetPacket(&v, packetBuffer_);
           if (n <= 0 || socket_->Send(packetBuffer_.data(), n) <= 0) break;
           codecSent = true;
           ++codecPacketsSent_;
@@ -425,11 +500,7 @@ void CMirror::CaptureLoop() {
       }
     }
     ++loopPasses_;
-
-    const int fps = ClampFps(v->fps);
-    const int64_t budget = static_cast<int64_t>(1000 / fps) * 1024;
-    const int64_t spent = MirrorClockNow() - passStart;
-    if (spent < budget) Sleep(static_cast<DWORD>((budget - spent) / 1024));
+    SleepRestOfFrame(passStart, handOver_.Fps());
   }
   loopEnd_ = MirrorClockNow();
   if (statisticsTimer_) {
@@ -437,4 +508,5 @@ void CMirror::CaptureLoop() {
     statisticsTimer_ = nullptr;
   }
   StopVideo();
+  return clean;
 }

@@ -1,11 +1,13 @@
 // One mirroring session from this PC to one receiver.
 //
-// The owner builds it from a MirrorParam, calls Start, and later Stop; it
-// deletes the session only after Stop returned 1 (the thread has ended).
-// The session thread connects to the receiver, runs the handshake, starts
-// the audio sender and the video manager, and sends one encoded frame per
-// pass, paced to the frame rate; a timer sends a heartbeat every second and
-// the NTP answer service runs beside it.
+// The owner builds it from a MirrorParam, calls Start, polls Status, and
+// ends it with StopAndRelease, which deletes it only once its thread has
+// ended. The session thread connects to the receiver, runs the handshake,
+// starts the audio sender and the video manager, and sends one encoded frame
+// per pass, paced to the frame rate; a timer sends a heartbeat every second
+// and the NTP answer service runs beside it. The owner's changes (monitor,
+// region, settings) reach the capture and session threads through the
+// session's CVideoHandOver.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +22,7 @@
 #include "engine/mirror/MirrorTypes.h"
 #include "engine/mirror/NtpServer.h"
 #include "engine/mirror/StreamPacket.h"
+#include "engine/mirror/VideoHandOver.h"
 #include "foundation/net/SocketStream.h"
 #include "foundation/thread/Threads.h"
 
@@ -32,6 +35,27 @@ void SetMirrorErrorPrompt(MirrorErrorPromptFn fn);
 constexpr int kStringConnectOffline = 348;   // "Connection failed - Tessarine is offline"
 constexpr int kStringConnectFirewall = 349;  // "Connection failed - check firewall settings"
 
+// Where a session is, as its owners see it.
+enum class MirrorState {
+  kIdle,        // built; Start not called yet
+  kConnecting,  // Start ran: connecting to the receiver and the handshake
+  kStreaming,   // the handshake succeeded ("PostStream ok"): pictures go out
+  kEnded,       // the thread ended without an error: stopped by the owner (also
+                // during the handshake), or the receiver closed the stream
+  kFailed,      // Start failed, or the thread ended on a failure: lastError holds
+                // its code (0 when the receiver wanted or refused a password)
+};
+
+// State, last error and status text, read together.
+struct MirrorStatus {
+  MirrorState state = MirrorState::kIdle;
+  int lastError = 0;
+  std::wstring text;
+};
+
+// Default bound of CMirror::StopAndRelease: the session thread's stop wait.
+constexpr DWORD kMirrorReleaseWaitMs = 2000;
+
 class CMirror : public CBaseThread {
  public:
   // Copies what it needs from param and writes the primary monitor's index
@@ -40,20 +64,31 @@ class CMirror : public CBaseThread {
   ~CMirror() override;
 
   // Opens the socket, starts the NTP service and the session thread. False
-  // when the socket or the session thread could not be made.
+  // (state kFailed) when the socket or the session thread could not be made.
   bool Start(const char* host, uint16_t audioPort);
   // 1 when the session thread has ended (or never ran), 0 when it still runs
   // after the 2000 ms wait; the owner must not delete the session then.
   int Stop();
+  // Stops *session and deletes it once its thread has ended, waiting at most
+  // boundMs in all (at least Stop's 2000 ms); *last (when given) gets its
+  // final status. True: deleted, *session null. False: the thread still runs
+  // (a modal error box on it); the session stays the caller's, stopping,
+  // never freed under its thread: call again later.
+  static bool StopAndRelease(CMirror*& session, DWORD boundMs = kMirrorReleaseWaitMs,
+                             MirrorStatus* last = nullptr);
 
+  // Owner's thread, before or during the session; the capture and session
+  // threads take the change at their next pass.
   bool SelectMonitor(unsigned index);
   void SetCaptureRegion(int left, int top, int right, int bottom);
   void UpdateVideoSettings(MirrorParam param);
   void SetVolume(int volume);
 
+  // State, last error and status text under one lock: a consistent triple.
+  MirrorStatus Status() const;
   std::wstring StatusText() const;
   std::wstring StatisticsText() const;
-  int LastError() const { return lastError_; }
+  int LastError() const;
 
   int Run() override;
 
@@ -62,7 +97,8 @@ class CMirror : public CBaseThread {
   int SendPostStream();
 
   // Test and diagnostics access.
-  const VideoParam& Video() const { return *videoParam_; }
+  VideoParam Video() const { return handOver_.Snapshot(); }
+  CVideoHandOver& VideoHandOver() { return handOver_; }
   // Bitstream packets with picture data sent, and codec packets sent.
   long long FramesSent() const { return framesSent_; }
   long long CodecPacketsSent() const { return codecPacketsSent_; }
@@ -77,17 +113,21 @@ class CMirror : public CBaseThread {
   // The NTP service's port; 7010 unless changed before Start.
   void SetNtpPort(unsigned short port) { ntpServer_->SetPort(port); }
 
-  // Frame rate clamp shared with the owners: 0 or above 60 makes no sense.
-  static int ClampFps(int fps) { return fps < 1 ? 1 : (fps > 60 ? 60 : fps); }
   // Encoder rate value derived from the quality value.
   static int RateForQuality(int quality);
 
  private:
   void ReportStatus(int code, const char* text);
   void ReportStatusF(int code, const char* fmt, ...) __attribute__((format(ms_printf, 3, 4)));
+  void SetState(MirrorState state);
+  // The session from connecting to "Mirror quit"; false when it ended on a
+  // failure (kFailed), true when it was stopped or the receiver ended it.
+  bool RunSession();
   int SendGetStreamAttempt(int attempt);
   bool ReadHeaderLine(std::string& line);
-  void CaptureLoop();
+  // False when the loop ended on a failure of its own (not a stop, not a
+  // receiver that closed the stream).
+  bool CaptureLoop();
   bool StartVideo();
   void StopVideo();
   bool SendPacket(CStreamPacket* packet, EncodedFrame& frame);
@@ -100,14 +140,21 @@ class CMirror : public CBaseThread {
   static void CALLBACK StatisticsCallback(PVOID self, BOOLEAN);
 
   WinsockScope winsock_;
-  volatile int lastError_ = 0;
-  mutable CBaseMutex textLock_;  // statusText_ and statisticsText_ are read by the owner
+  // The owner reads these; the session and timer threads write them.
+  mutable CBaseMutex textLock_;
+  MirrorState state_ = MirrorState::kIdle;
+  int lastError_ = 0;
   std::wstring statusText_;
   std::wstring statisticsText_;
   std::string host_;
   HWND owner_ = nullptr;
   socket_stream* socket_ = nullptr;
-  VideoParam* videoParam_ = nullptr;
+  // The shared video record (owner, capture thread, session thread) and the
+  // session thread's own copy, taken when it sets the encoder up; the
+  // heartbeat timer builds from a record no thread writes.
+  CVideoHandOver handOver_;
+  VideoParam video_;
+  const VideoParam heartbeatVideo_;
   CCodecPacket* codecPacket_ = nullptr;
   CBitstreamPacket* bitstreamPacket_ = nullptr;
   CHeartbeatPacket* heartbeatPacket_ = nullptr;
@@ -131,7 +178,6 @@ class CMirror : public CBaseThread {
   uint16_t audioPort_ = 0;
   int64_t loopStart_ = 0;
   int64_t loopEnd_ = 0;
-  volatile int32_t reconfigure_ = 0;
   // Exists only while the capture loop runs; the statistics timer reads its
   // counters and is deleted before it.
   CVideoMgr* videoMgr_ = nullptr;
@@ -151,12 +197,6 @@ int ParseStreamInfoPlist(const uint8_t* body, int length, int* width, int* heigh
                          std::string* version);
 // The POST /stream body as a binary property list.
 std::vector<uint8_t> BuildStreamPlist(int32_t sessionId, int64_t deviceId);
-// RFC 2617 Digest response without qop, 32 lower-case hex digits and a NUL.
-void CalcDigestResponse(const char* user, const char* realm, const char* password,
-                        const char* nonce, const char* method, const char* uri, char out[33]);
 int32_t MakeRandomId();
 std::wstring GetDeviceName();
 std::string GetDeviceIdText();
-// Reads the realm and nonce of a "WWW-Authenticate: Digest ..." header value
-// (the text after "Digest"). Pieces without a closing quote are ignored.
-void ParseDigestChallenge(const std::string& params, std::string* realm, std::string* nonce);

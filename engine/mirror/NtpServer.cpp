@@ -10,15 +10,16 @@ namespace {
 void PutNtpTime(uint8_t* p, int64_t micros) {
   uint32_t sec, frac;
   MicrosToNtp(micros, &sec, &frac);
-  const uint32_t words[2] = {sec, frac};
-  for (int w = 0; w < 2; ++w) {
-    for (int i = 0; i < 4; ++i) p[4 * w + i] = static_cast<uint8_t>(words[w] >> (24 - 8 * i));
-  }
+  PutNtpTimestamp(p, sec, frac);
 }
 
 }  // namespace
 
-CNtpServer::CNtpServer() : socket_(CStreamUDP::kSendUnicast) {}
+CNtpServer::CNtpServer() : socket_(CStreamUDP::kSendUnicast) {
+  // Shared, the port would let a second sender on this PC (or any local
+  // program) take over the receiver's clock queries.
+  socket_.SetExclusive(true);
+}
 
 CNtpServer::~CNtpServer() = default;
 
@@ -40,6 +41,13 @@ bool CNtpServer::BuildReply(const uint8_t* request, int length, int64_t receiveM
 
 int CNtpServer::Run() {
   if (!socket_.Open(port_)) {
+    const int error = socket_.LastBindError();
+    if (error == WSAEADDRINUSE || error == WSAEACCES) {
+      ZtLogger::Instance().Error(
+          "[Ntp]UDP port %d is taken by another program (another sender?): the receiver's "
+          "clock queries are not answered by this session",
+          static_cast<int>(port_));
+    }
     ZtLogger::Instance().Error("[Ntp]create udp server failed");
     return -1;
   }

@@ -4,14 +4,16 @@
 
 #include <cstdint>
 
+// Session-relative microseconds go out as NTP time (MicrosToNtp): the session
+// start is NTP 2,208,988,800 s, the Unix epoch.
+#include "foundation/net/NtpTime.h"
+
 int64_t MirrorClockNow();
 
-// Session-relative microseconds as NTP time: the session start is NTP
-// 2,208,988,800 s (the Unix epoch).
-constexpr uint32_t kNtpUnixEpoch = 2208988800u;
-inline void MicrosToNtp(int64_t micros, uint32_t* seconds, uint32_t* fraction) {
-  int64_t whole = micros / 1000000;
-  int64_t rest = micros - whole * 1000000;
-  *seconds = static_cast<uint32_t>(whole + kNtpUnixEpoch);
-  *fraction = static_cast<uint32_t>((static_cast<uint64_t>(rest) << 32) / 1000000u);
-}
+// The frame rate the session and the video manager pace to: 1..60.
+inline int ClampFps(int fps) { return fps < 1 ? 1 : (fps > 60 ? 60 : fps); }
+
+// Pacing of one pass of the session loop or the capture loop: sleeps out the
+// rest of the frame budget of (1000 / fps) x 1024 microseconds after the pass
+// that started at passStart (session clock); a longer pass does not sleep.
+void SleepRestOfFrame(int64_t passStart, int fps);

@@ -2,26 +2,16 @@
 
 #include <cstring>
 
-#include "engine/mirror/SessionClock.h"
 #include "foundation/log/LogHook.h"
+#include "foundation/net/ByteOrder.h"
+#include "foundation/net/NtpTime.h"
 
 namespace {
 
-void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 void PutFloat(uint8_t* p, float f) {
   uint32_t bits;
   memcpy(&bits, &f, sizeof(bits));
   PutLe32(p, bits);
-}
-uint32_t GetBe32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
 }
 
 }  // namespace
@@ -96,12 +86,12 @@ int CCodecPacket::SetData(EncodedFrame& frame) {
   record_.push_back(static_cast<uint8_t>(level));
   record_.push_back(static_cast<uint8_t>(0xFC | nalLengthSizeMinusOne));
   record_.push_back(static_cast<uint8_t>(0xE0 | numberOfSps));
-  record_.push_back(static_cast<uint8_t>(spsLen >> 8));
-  record_.push_back(static_cast<uint8_t>(spsLen));
+  record_.resize(record_.size() + 2);
+  PutBe16(&record_[record_.size() - 2], static_cast<uint16_t>(spsLen));
   record_.insert(record_.end(), sps, sps + spsLen);
   record_.push_back(static_cast<uint8_t>(numberOfPps));
-  record_.push_back(static_cast<uint8_t>(ppsLen >> 8));
-  record_.push_back(static_cast<uint8_t>(ppsLen));
+  record_.resize(record_.size() + 2);
+  PutBe16(&record_[record_.size() - 2], static_cast<uint16_t>(ppsLen));
   record_.insert(record_.end(), pps, pps + ppsLen);
   payload_ = record_.data();
   payloadLength_ = static_cast<int32_t>(record_.size());
@@ -113,11 +103,7 @@ int CBitstreamPacket::SetData(EncodedFrame& frame) {
   if (!frame.data || frame.size <= 0) return -1;
   if (frame.size >= 4 && frame.data[0] == 0 && frame.data[1] == 0 && frame.data[2] == 0 &&
       frame.data[3] == 1) {
-    const uint32_t n = static_cast<uint32_t>(frame.size - 4);
-    frame.data[0] = static_cast<uint8_t>(n >> 24);
-    frame.data[1] = static_cast<uint8_t>(n >> 16);
-    frame.data[2] = static_cast<uint8_t>(n >> 8);
-    frame.data[3] = static_cast<uint8_t>(n);
+    PutBe32(frame.data, static_cast<uint32_t>(frame.size - 4));
   }
   payload_ = frame.data;
   payloadLength_ = frame.size;

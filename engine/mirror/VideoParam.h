@@ -9,8 +9,9 @@ struct CaptureRect {
   int32_t left, top, right, bottom;
 };
 
-// The session's video configuration, shared by pointer with the video
-// manager, captors, encoder bridge and the geometry routine.
+// The session's video configuration, handed by pointer to the captors, the
+// encoder bridge and the geometry routine. Each thread of a session works on
+// a record of its own; CVideoHandOver moves changes between them.
 struct VideoParam {
   VideoParam();
 
@@ -26,10 +27,10 @@ struct VideoParam {
   int32_t rate;                           // encoder rate value
   int32_t cursor;
   int32_t useDxgi;
-  volatile int32_t regionMode;            // 0 whole monitor, 1 user rectangle
-  volatile int32_t captorReconfigure;     // set by the session, cleared by the video manager
+  int32_t regionMode;                     // 0 whole monitor, 1 user rectangle
+  int32_t captorReconfigure;              // set by a change, cleared by the video manager
   int32_t downscaled;                     // capture exceeded 1920x1080
-  CaptureRect captureRect;                       // used at the next captor reconfiguration
+  CaptureRect captureRect;                // used at the next captor reconfiguration
   std::wstring monitorName;               // device name of the mirrored monitor
 };
 

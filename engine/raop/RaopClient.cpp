@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "engine/raop/RaopUtil.h"
+#include "foundation/net/ByteOrder.h"
+#include "foundation/net/NtpTime.h"
 
 namespace {
 
@@ -32,17 +34,6 @@ const char kSdpAlac[] =
 
 volatile LONG g_timingRequests = 0;
 
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
-uint32_t LittleEndian32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 // Wall clock: whole seconds since 1970 and the current millisecond.
 void WallClock(int64_t* seconds, unsigned* milliseconds) {
@@ -96,7 +87,7 @@ void raopcl_ntp_now(const raop_client* client, uint32_t* seconds, uint32_t* frac
   int64_t now;
   unsigned ms;
   WallClock(&now, &ms);
-  *seconds = static_cast<uint32_t>(now - client->timingStart + RAOP_NTP_EPOCH_OFFSET);
+  *seconds = static_cast<uint32_t>(now - client->timingStart + kNtpUnixEpoch);
   *fraction = static_cast<uint32_t>(ms * 4294967.296);
 }
 
@@ -152,9 +143,9 @@ int raopcl_connect(raop_client* client, const char* host, uint16_t port, const c
   }
   random[0] = 0;
   char sessionId[16];
-  snprintf(sessionId, sizeof(sessionId), "%u", LittleEndian32(random));
+  snprintf(sessionId, sizeof(sessionId), "%u", GetLe32(random));
   char instance[20];
-  snprintf(instance, sizeof(instance), "%08x%08x", LittleEndian32(random + 4), LittleEndian32(random + 8));
+  snprintf(instance, sizeof(instance), "%08x%08x", GetLe32(random + 4), GetLe32(random + 8));
   char* challenge = nullptr;
   if (base64_encode(random + 12, 16, &challenge) < 0) {
     SecureZeroMemory(random, sizeof(random));
@@ -270,10 +261,9 @@ int raopcl_send_sync_udp(raop_client* client, int counter) {
   uint8_t sync[RAOP_SYNC_SIZE] = {0x80, 0xD4, 0x00, 0x04};
   uint32_t seconds, fraction;
   raopcl_ntp_now(client, &seconds, &fraction);
-  Put32(sync + 4, rtpTime - RAOP_LATENCY);
-  Put32(sync + 8, seconds);
-  Put32(sync + 12, fraction);
-  Put32(sync + 16, rtpTime);
+  PutBe32(sync + 4, rtpTime - RAOP_LATENCY);
+  PutNtpTimestamp(sync + 8, seconds, fraction);
+  PutBe32(sync + 16, rtpTime);
   raop_print(stderr, "INFO: Send Sync package\n");
   const int n = sendto(client->controlSock, reinterpret_cast<const char*>(sync), sizeof(sync), 0,
                        reinterpret_cast<const sockaddr*>(&client->controlAddr), sizeof(client->controlAddr));
@@ -296,9 +286,8 @@ int raopcl_send_sample_udp(raop_client* client, const uint8_t* frame, int size) 
   uint8_t* p = client->packet;
   p[0] = 0x80;
   p[1] = client->counter == 1 ? 0xE0 : 0x60;
-  p[2] = static_cast<uint8_t>(client->counter >> 8);
-  p[3] = static_cast<uint8_t>(client->counter);
-  Put32(p + 4, static_cast<uint32_t>(client->counter) * static_cast<uint32_t>(raopcl_frames(client)));
+  PutBe16(p + 2, static_cast<uint16_t>(client->counter));
+  PutBe32(p + 4, static_cast<uint32_t>(client->counter) * static_cast<uint32_t>(raopcl_frames(client)));
   memcpy(p + 8, kSsrc, sizeof(kSsrc));
   ++client->counter;
   memcpy(p + RAOP_RTP_HEADER, frame, static_cast<size_t>(size));
@@ -455,10 +444,8 @@ unsigned __stdcall timethingthreadfun(void* arg) {
     memcpy(reply + 8, request + 24, 8);
     uint32_t seconds, fraction;
     raopcl_ntp_now(client, &seconds, &fraction);
-    Put32(reply + 16, seconds);
-    Put32(reply + 20, fraction);
-    Put32(reply + 24, seconds);
-    Put32(reply + 28, fraction);
+    PutNtpTimestamp(reply + 16, seconds, fraction);
+    PutNtpTimestamp(reply + 24, seconds, fraction);
     const int sent = sendto(client->timingSock, reinterpret_cast<const char*>(reply), sizeof(reply), 0,
                             reinterpret_cast<const sockaddr*>(&client->timingAddr), sizeof(client->timingAddr));
     if (sent < 0) {

@@ -72,8 +72,6 @@ constexpr int RAOP_LATENCY = 4100;
 constexpr int RAOP_RTP_HEADER = 12;
 constexpr int RAOP_SYNC_SIZE = 20;
 constexpr int RAOP_TIMING_SIZE = 32;
-// Seconds from the NTP epoch (1900) to the Unix epoch (1970).
-constexpr uint32_t RAOP_NTP_EPOCH_OFFSET = 2208988800u;
 // Bound of one datagram's wait for its socket in raopcl_send_frame.
 constexpr unsigned RAOP_SEND_WAIT_MS = 3000;
 // Bound of the wait for the timing thread; its receive wait is 1 s.

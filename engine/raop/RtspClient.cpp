@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/raop/RaopUtil.h"
-#include "foundation/digest/Md5.h"
+#include "foundation/digest/HttpDigest.h"
 
 namespace {
 
@@ -159,55 +159,30 @@ void ParseTransportPorts(rtsp_client* client, const char* transport) {
   }
 }
 
-// Copies a challenge value into a fixed field; false when it does not fit.
-bool SetChallengeValue(char* field, size_t fieldSize, const char* value) {
-  const size_t n = strlen(value);
-  if (n >= fieldSize) return false;
-  memcpy(field, value, n + 1);
-  return true;
-}
-
-// Reads realm and nonce from the Digest challenges of a 401 reply. False
-// when a value is too long to be answered.
+// Reads realm and nonce from the Digest challenges of a 401 reply into the
+// record's fixed fields. False when a value is too long to be answered.
 bool TakeDigestChallenge(rtsp_client* client, const rtsp_header* list) {
   for (int i = 0; list && list[i].name; ++i) {
     if (_stricmp(list[i].name, "WWW-Authenticate") != 0) continue;
     const char* v = list[i].value;
     while (IsBlank(*v)) ++v;
     if (!StartsWithNoCase(v, "Digest") || !IsBlank(v[6])) continue;
-    std::string rest(v + 6);
-    size_t start = 0;
-    while (start <= rest.size()) {
-      size_t end = rest.find(',', start);
-      if (end == std::string::npos) end = rest.size();
-      std::string part = rest.substr(start, end - start);
-      start = end + 1;
-      size_t a = 0;
-      while (a < part.size() && IsBlank(part[a])) ++a;
-      size_t b = part.size();
-      while (b > a && IsBlank(part[b - 1])) --b;
-      part = part.substr(a, b - a);
-      if (!part.empty() && part.back() == '"') part.pop_back();
-      if (part.compare(0, 7, "realm=\"") == 0) {
-        if (!SetChallengeValue(client->realm, sizeof(client->realm), part.c_str() + 7)) return false;
-      } else if (part.compare(0, 7, "nonce=\"") == 0) {
-        if (!SetChallengeValue(client->nonce, sizeof(client->nonce), part.c_str() + 7)) return false;
-      }
+    static_assert(sizeof(client->realm) == sizeof(client->nonce), "one bound for both values");
+    DigestChallenge challenge;
+    if (!ReadDigestChallenge(v + 6, DigestUnclosedQuote::kTakeRest, sizeof(client->realm) - 1,
+                             &challenge))
+      return false;
+    if (challenge.hasRealm) {
+      memcpy(client->realm, challenge.realm.c_str(), challenge.realm.size() + 1);
+    }
+    if (challenge.hasNonce) {
+      memcpy(client->nonce, challenge.nonce.c_str(), challenge.nonce.size() + 1);
     }
   }
   return true;
 }
 
 }  // namespace
-
-void rtspcl_digest_response(const char* user, const char* realm, const char* password,
-                            const char* nonce, const char* method, const char* uri, char out[33]) {
-  const std::string a1 = std::string(user) + ":" + realm + ":" + (password ? password : "");
-  const std::string a2 = std::string(method) + ":" + uri;
-  const std::string r = Md5Hex(a1.data(), a1.size()) + ":" + nonce + ":" + Md5Hex(a2.data(), a2.size());
-  const std::string response = Md5Hex(r.data(), r.size());
-  memcpy(out, response.c_str(), 33);
-}
 
 rtsp_client* rtspcl_create(const char* password) {
   rtsp_client* client = static_cast<rtsp_client*>(calloc(1, sizeof(rtsp_client)));
@@ -360,8 +335,8 @@ int exec_request(rtsp_client* client, const char* method, const char* contentTyp
   }
   if (client->realm[0] && client->nonce[0]) {
     char response[33];
-    rtspcl_digest_response(kDigestUser, client->realm, client->password, client->nonce, method,
-                           client->url, response);
+    CalcDigestResponse(kDigestUser, client->realm, client->password, client->nonce, method,
+                       client->url, response);
     request.append("Authorization: Digest username=\"").append(kDigestUser)
         .append("\", realm=\"").append(client->realm)
         .append("\", nonce=\"").append(client->nonce)

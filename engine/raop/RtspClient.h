@@ -85,6 +85,3 @@ int rtspcl_setup(rtsp_client* client, rtsp_header** reply, uint16_t timingPort,
                  uint16_t controlPort);
 int rtspcl_record(rtsp_client* client);
 
-// RFC 2617 response without qop: 32 lower-case hex digits and a NUL.
-void rtspcl_digest_response(const char* user, const char* realm, const char* password,
-                            const char* nonce, const char* method, const char* uri, char out[33]);

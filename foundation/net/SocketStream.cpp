@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "classlib/ComPtr.h"
 #include "classlib/Str.h"
 #include "foundation/log/Logger.h"
 
@@ -229,10 +230,11 @@ bool CStreamUDP::Open(unsigned short port) {
     return false;
   }
   socket_ = s;
+  bindError_ = 0;
   int one = 1;
   bool ok = true;
-  if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one)) !=
-      0) {
+  const int option = exclusive_ ? SO_EXCLUSIVEADDRUSE : SO_REUSEADDR;
+  if (setsockopt(s, SOL_SOCKET, option, reinterpret_cast<const char*>(&one), sizeof(one)) != 0) {
     ReportSocketError(kTag, "setsockopt udp fail", -1);
     ok = false;
   }
@@ -242,6 +244,7 @@ bool CStreamUDP::Open(unsigned short port) {
     address_.sin_addr.s_addr = htonl(INADDR_ANY);
     address_.sin_port = htons(port);
     if (bind(s, reinterpret_cast<sockaddr*>(&address_), sizeof(address_)) != 0) {
+      bindError_ = WSAGetLastError();
       SOCKLOG(3, "[%s] bind udp port(%d) fail: %d(%x)", kTag, port, -1, -1);
       ok = false;
     }
@@ -352,14 +355,6 @@ WinsockScope::~WinsockScope() {
 
 namespace {
 
-template <typename T>
-void ReleaseCom(T*& p) {
-  if (p) {
-    p->Release();
-    p = nullptr;
-  }
-}
-
 // Whether WMI knows the adapter as an 802.11 device. Only logged: some
 // wireless drivers report a wired interface type.
 bool IsWirelessByWmi(const std::wstring& description) {
@@ -370,76 +365,76 @@ bool IsWirelessByWmi(const std::wstring& description) {
     return false;
   }
   bool found = false;
-  IWbemLocator* locator = nullptr;
-  IWbemServices* services = nullptr;
-  IEnumWbemClassObject* results = nullptr;
-  do {
-    hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
-                              RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
-    if (hr == RPC_E_TOO_LATE) {
-      SOCKLOG(2, "[%s] CoInitializeSecurity already called", kTag);
-    } else if (FAILED(hr)) {
-      SOCKLOG(3, "[%s] Failed to initialize security. Error code = 0x%X (%d)", kTag,
-              static_cast<unsigned>(hr), static_cast<int>(hr));
-      break;
-    }
-    hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                          reinterpret_cast<void**>(&locator));
-    if (FAILED(hr)) {
-      SOCKLOG(3, "[%s] Failed to create IWbemLocator object. Error code = 0x%X (%d)", kTag,
-              static_cast<unsigned>(hr), static_cast<int>(hr));
-      break;
-    }
-    BSTR ns = SysAllocString(L"ROOT\\WMI");
-    hr = locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services);
-    SysFreeString(ns);
-    if (FAILED(hr)) {
-      SOCKLOG(3, "[%s] Could not connect. Error code = 0x%X (%d)", kTag,
-              static_cast<unsigned>(hr), static_cast<int>(hr));
-      break;
-    }
-    hr = CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
-    if (FAILED(hr)) {
-      SOCKLOG(3, "[%s] Could not set proxy blanket. Error code = 0x%X (%d)", kTag,
-              static_cast<unsigned>(hr), static_cast<int>(hr));
-      break;
-    }
-    std::wstring query =
-        L"SELECT * FROM MSNdis_80211_NetworkTypesSupported where InstanceName=\"" + description +
-        L"\"";
-    if (query.size() > 1024) query.resize(1024);
-    BSTR lang = SysAllocString(L"WQL");
-    BSTR text = SysAllocString(query.c_str());
-    hr = services->ExecQuery(lang, text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
-                             nullptr, &results);
-    SysFreeString(lang);
-    SysFreeString(text);
-    if (FAILED(hr)) {
-      SOCKLOG(3, "[%s] Query for operating system name failed. Error code = 0x%X (%d)", kTag,
-              static_cast<unsigned>(hr), static_cast<int>(hr));
-      break;
-    }
-    for (;;) {
-      IWbemClassObject* obj = nullptr;
-      ULONG got = 0;
-      // Bounded: this runs on the owner's thread when a session is built, and
-      // a stuck WMI service must not hang it.
-      hr = results->Next(kWmiFetchTimeoutMs, 1, &obj, &got);
-      if (got == 0 || !obj) break;
-      VARIANT v;
-      VariantInit(&v);
-      if (SUCCEEDED(obj->Get(L"InstanceName", 0, &v, nullptr, nullptr)) && v.vt == VT_BSTR) {
-        SOCKLOG(2, "[%s] Found, InstanceName: %S", kTag, v.bstrVal);
+  {  // every interface is released before COM is uninitialised
+    cl::ComPtr<IWbemLocator> locator;
+    cl::ComPtr<IWbemServices> services;
+    cl::ComPtr<IEnumWbemClassObject> results;
+    do {
+      hr = CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+                                RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
+      if (hr == RPC_E_TOO_LATE) {
+        SOCKLOG(2, "[%s] CoInitializeSecurity already called", kTag);
+      } else if (FAILED(hr)) {
+        SOCKLOG(3, "[%s] Failed to initialize security. Error code = 0x%X (%d)", kTag,
+                static_cast<unsigned>(hr), static_cast<int>(hr));
+        break;
       }
-      VariantClear(&v);
-      obj->Release();
-      found = true;
-    }
-  } while (false);
-  ReleaseCom(results);
-  ReleaseCom(services);
-  ReleaseCom(locator);
+      hr = CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                            reinterpret_cast<void**>(locator.put()));
+      if (FAILED(hr)) {
+        SOCKLOG(3, "[%s] Failed to create IWbemLocator object. Error code = 0x%X (%d)", kTag,
+                static_cast<unsigned>(hr), static_cast<int>(hr));
+        break;
+      }
+      BSTR ns = SysAllocString(L"ROOT\\WMI");
+      hr = locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+                                  services.put());
+      SysFreeString(ns);
+      if (FAILED(hr)) {
+        SOCKLOG(3, "[%s] Could not connect. Error code = 0x%X (%d)", kTag,
+                static_cast<unsigned>(hr), static_cast<int>(hr));
+        break;
+      }
+      hr = CoSetProxyBlanket(services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                             RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
+                             EOAC_NONE);
+      if (FAILED(hr)) {
+        SOCKLOG(3, "[%s] Could not set proxy blanket. Error code = 0x%X (%d)", kTag,
+                static_cast<unsigned>(hr), static_cast<int>(hr));
+        break;
+      }
+      std::wstring query =
+          L"SELECT * FROM MSNdis_80211_NetworkTypesSupported where InstanceName=\"" +
+          description + L"\"";
+      if (query.size() > 1024) query.resize(1024);
+      BSTR lang = SysAllocString(L"WQL");
+      BSTR text = SysAllocString(query.c_str());
+      hr = services->ExecQuery(lang, text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                               nullptr, results.put());
+      SysFreeString(lang);
+      SysFreeString(text);
+      if (FAILED(hr)) {
+        SOCKLOG(3, "[%s] Query for operating system name failed. Error code = 0x%X (%d)", kTag,
+                static_cast<unsigned>(hr), static_cast<int>(hr));
+        break;
+      }
+      for (;;) {
+        cl::ComPtr<IWbemClassObject> obj;
+        ULONG got = 0;
+        // Bounded: this runs on the owner's thread when a session is built, and
+        // a stuck WMI service must not hang it.
+        hr = results->Next(kWmiFetchTimeoutMs, 1, obj.put(), &got);
+        if (got == 0 || !obj) break;
+        VARIANT v;
+        VariantInit(&v);
+        if (SUCCEEDED(obj->Get(L"InstanceName", 0, &v, nullptr, nullptr)) && v.vt == VT_BSTR) {
+          SOCKLOG(2, "[%s] Found, InstanceName: %S", kTag, v.bstrVal);
+        }
+        VariantClear(&v);
+        found = true;
+      }
+    } while (false);
+  }
   CoUninitialize();
   return found;
 }

@@ -77,6 +77,17 @@ class CStreamUDP : public socket_stream {
   int Send(const void* data, int length) override;
   // One datagram; the sender is remembered as the unicast destination.
   int Recv(void* buffer, int size) override;
+
+  // Open binds with SO_EXCLUSIVEADDRUSE instead of SO_REUSEADDR: no other
+  // socket may share the port, nor take it over while it is bound.
+  void SetExclusive(bool exclusive) { exclusive_ = exclusive; }
+  // The socket error of Open's last failed bind (WSAEADDRINUSE, WSAEACCES:
+  // the port is taken); 0 after a successful Open.
+  int LastBindError() const { return bindError_; }
+
+ private:
+  bool exclusive_ = false;
+  int bindError_ = 0;
 };
 
 // Keeps Windows Sockets started for the lifetime of the object.

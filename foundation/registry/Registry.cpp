@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "classlib/Handle.h"
 #include "classlib/Str.h"
 
 const wchar_t kRemoteServerBaseKey[] = L"Software\\Kelvora Inc.\\Kelvora Remote Server";
@@ -19,14 +20,6 @@ bool IsPredefinedRoot(HKEY key) {
   return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ||
          key == HKEY_USERS;
 }
-
-// Closes a key opened by one operation.
-struct KeyCloser {
-  HKEY key = nullptr;
-  ~KeyCloser() {
-    if (key) RegCloseKey(key);
-  }
-};
 
 }  // namespace
 
@@ -85,37 +78,37 @@ bool CRegistry::Selected(const std::wstring& path) {
 bool CRegistry::OpenKey(const wchar_t* subKey, BOOL create) {
   if (!subKey || !*subKey) return Selected(L"");
   HKEY r = GetRootKey();
-  KeyCloser key;
+  cl::UniqueHKey key;
   LONG result;
   if (create) {
     result = RegCreateKeyExW(r, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, Mask(KEY_ALL_ACCESS),
-                             nullptr, &key.key, nullptr);
+                             nullptr, key.put(), nullptr);
   } else {
-    result = RegOpenKeyExW(r, subKey, 0, Mask(KEY_READ), &key.key);
+    result = RegOpenKeyExW(r, subKey, 0, Mask(KEY_READ), key.put());
   }
   ReleaseRootKey(r);
   lastError = result;
   if (result != ERROR_SUCCESS) {
-    key.key = nullptr;
+    key.release();  // a failed call leaves nothing to close
     keyOpened_ = false;
     return false;
   }
-  if (!lazyWrite) RegFlushKey(key.key);
+  if (!lazyWrite) RegFlushKey(key.get());
   return Selected(subKey);
 }
 
 bool CRegistry::ValueExists(const wchar_t* name) {
-  KeyCloser key;
-  if (OpenCurrent(KEY_READ, &key.key) != ERROR_SUCCESS) return false;
-  return RegQueryValueExW(key.key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  cl::UniqueHKey key;
+  if (OpenCurrent(KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+  return RegQueryValueExW(key.get(), name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 DWORD CRegistry::GetValueType(const wchar_t* name) {
-  KeyCloser key;
-  lastError = OpenCurrent(KEY_QUERY_VALUE, &key.key);
+  cl::UniqueHKey key;
+  lastError = OpenCurrent(KEY_QUERY_VALUE, key.put());
   if (lastError != ERROR_SUCCESS) return 0;
   DWORD type = 0;
-  lastError = RegQueryValueExW(key.key, name, nullptr, &type, nullptr, nullptr);
+  lastError = RegQueryValueExW(key.get(), name, nullptr, &type, nullptr, nullptr);
   return lastError == ERROR_SUCCESS ? type : 0;
 }
 
@@ -139,24 +132,24 @@ bool CRegistry::DeleteKey(const wchar_t* subKey) {
 }
 
 bool CRegistry::DeleteValue(const wchar_t* name) {
-  KeyCloser key;
-  if (OpenCurrent(KEY_SET_VALUE, &key.key) != ERROR_SUCCESS) return false;
-  return RegDeleteValueW(key.key, name) == ERROR_SUCCESS;
+  cl::UniqueHKey key;
+  if (OpenCurrent(KEY_SET_VALUE, key.put()) != ERROR_SUCCESS) return false;
+  return RegDeleteValueW(key.get(), name) == ERROR_SUCCESS;
 }
 
 bool CRegistry::ReadBinary(const wchar_t* name, BYTE** data, DWORD* size) {
   *data = nullptr;
   *size = 0;
   if (!keyOpened_ || keyPath.empty()) return false;
-  KeyCloser key;
-  if (OpenCurrent(KEY_READ, &key.key) != ERROR_SUCCESS) return false;
+  cl::UniqueHKey key;
+  if (OpenCurrent(KEY_READ, key.put()) != ERROR_SUCCESS) return false;
   DWORD needed = 0;
-  if (RegQueryValueExW(key.key, name, nullptr, nullptr, nullptr, &needed) != ERROR_SUCCESS) {
+  if (RegQueryValueExW(key.get(), name, nullptr, nullptr, nullptr, &needed) != ERROR_SUCCESS) {
     return false;
   }
   BYTE* buffer = new BYTE[needed ? needed : 1];
   DWORD got = needed;
-  if (RegQueryValueExW(key.key, name, nullptr, nullptr, buffer, &got) != ERROR_SUCCESS) {
+  if (RegQueryValueExW(key.get(), name, nullptr, nullptr, buffer, &got) != ERROR_SUCCESS) {
     delete[] buffer;
     return false;
   }
@@ -169,14 +162,14 @@ std::wstring CRegistry::ReadString(const wchar_t* name, const wchar_t* defaultVa
   const std::wstring fallback = defaultValue ? defaultValue : L"";
   DWORD type = GetValueType(name);
   if (type != REG_SZ && type != REG_EXPAND_SZ) return fallback;
-  KeyCloser key;
-  lastError = OpenCurrent(KEY_READ, &key.key);
+  cl::UniqueHKey key;
+  lastError = OpenCurrent(KEY_READ, key.put());
   if (lastError != ERROR_SUCCESS) return fallback;
   // Two spare zero characters: a value stored without its terminator still
   // ends inside the buffer.
   wchar_t buffer[kStringBufferBytes / sizeof(wchar_t) + 2] = {};
   DWORD bytes = kStringBufferBytes;
-  lastError = RegQueryValueExW(key.key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+  lastError = RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
                                &bytes);
   if (lastError != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return fallback;
   size_t chars = bytes / sizeof(wchar_t);
@@ -190,11 +183,11 @@ std::string CRegistry::ReadStringUtf8(const wchar_t* name) {
 }
 
 DWORD CRegistry::ReadDword(const wchar_t* name, DWORD defaultValue) {
-  KeyCloser key;
-  if (OpenCurrent(KEY_READ, &key.key) != ERROR_SUCCESS) return defaultValue;
+  cl::UniqueHKey key;
+  if (OpenCurrent(KEY_READ, key.put()) != ERROR_SUCCESS) return defaultValue;
   DWORD value = 0;
   DWORD bytes = sizeof(value);
-  if (RegQueryValueExW(key.key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &bytes) !=
+  if (RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &bytes) !=
       ERROR_SUCCESS) {
     return defaultValue;
   }
@@ -218,32 +211,32 @@ bool SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD
 
 bool CRegistry::WriteBinary(const wchar_t* name, const void* data, DWORD size) {
   if (!name || (!data && size)) return false;
-  KeyCloser key;
-  if (OpenCurrent(KEY_WRITE, &key.key) != ERROR_SUCCESS) return false;
-  return SetValue(key.key, name, REG_BINARY, data, size, lazyWrite);
+  cl::UniqueHKey key;
+  if (OpenCurrent(KEY_WRITE, key.put()) != ERROR_SUCCESS) return false;
+  return SetValue(key.get(), name, REG_BINARY, data, size, lazyWrite);
 }
 
 bool CRegistry::WriteDword(const wchar_t* name, DWORD value) {
-  KeyCloser key;
-  if (OpenCurrent(KEY_WRITE, &key.key) != ERROR_SUCCESS) return false;
-  return SetValue(key.key, name, REG_DWORD, &value, sizeof(value), lazyWrite);
+  cl::UniqueHKey key;
+  if (OpenCurrent(KEY_WRITE, key.put()) != ERROR_SUCCESS) return false;
+  return SetValue(key.get(), name, REG_DWORD, &value, sizeof(value), lazyWrite);
 }
 
 bool CRegistry::WriteString(const wchar_t* name, const wchar_t* text) {
   if (!text) text = L"";
-  KeyCloser key;
-  if (OpenCurrent(KEY_WRITE, &key.key) != ERROR_SUCCESS) return false;
+  cl::UniqueHKey key;
+  if (OpenCurrent(KEY_WRITE, key.put()) != ERROR_SUCCESS) return false;
   DWORD bytes = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
-  return SetValue(key.key, name, REG_SZ, text, bytes, lazyWrite);
+  return SetValue(key.get(), name, REG_SZ, text, bytes, lazyWrite);
 }
 
 bool CRegistry::WriteIntBinary(const wchar_t* name, int value) {
-  KeyCloser key;
-  if (OpenCurrent(KEY_WRITE, &key.key) != ERROR_SUCCESS) return false;
+  cl::UniqueHKey key;
+  if (OpenCurrent(KEY_WRITE, key.put()) != ERROR_SUCCESS) return false;
   // Little-endian whatever the host: the stored form is fixed.
   BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
                    static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-  return SetValue(key.key, name, REG_BINARY, bytes, sizeof(bytes), lazyWrite);
+  return SetValue(key.get(), name, REG_BINARY, bytes, sizeof(bytes), lazyWrite);
 }
 
 std::wstring CRegistry::ResolveUniversalPath(const wchar_t* text, HKEY mode) {
@@ -280,15 +273,15 @@ std::wstring CRegistry::ResolveUniversalPath(const wchar_t* text, HKEY mode) {
 bool CRegistry::OpenUniversalKey() {
   const std::wstring path = ResolveUniversalPath(kUniversalPathAlias, nullptr);
   HKEY r = GetRootKey();
-  KeyCloser key;
-  lastError = RegOpenKeyExW(r, path.c_str(), 0, Mask(KEY_READ), &key.key);
+  cl::UniqueHKey key;
+  lastError = RegOpenKeyExW(r, path.c_str(), 0, Mask(KEY_READ), key.put());
   ReleaseRootKey(r);
   if (lastError != ERROR_SUCCESS) {
-    key.key = nullptr;
+    key.release();  // a failed call leaves nothing to close
     keyOpened_ = false;
     return false;
   }
-  if (!lazyWrite) RegFlushKey(key.key);
+  if (!lazyWrite) RegFlushKey(key.get());
   return Selected(path);
 }
 

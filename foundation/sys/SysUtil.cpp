@@ -6,6 +6,7 @@
 #include <ctime>
 #include <cwchar>
 
+#include "classlib/Gdi.h"
 #include "classlib/Image.h"
 #include "classlib/Str.h"
 #include "foundation/registry/Registry.h"
@@ -151,23 +152,17 @@ bool CaptureScreenRect(const RECT& rect, cl::CImage& image) {
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
   if (width <= 0 || height <= 0) return false;
-  HDC screen = CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr);
-  if (!screen) return false;
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = memory ? CreateCompatibleBitmap(screen, width, height) : nullptr;
-  bool copied = false;
-  if (bitmap) {
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    copied = BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top,
-                    SRCCOPY | CAPTUREBLT) != FALSE;
-    SelectObject(memory, old);
+  cl::CDC screen(CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
+  if (!screen.get()) return false;
+  cl::CMemoryDC memory(screen);
+  cl::CBitmap bitmap(memory.get() ? CreateCompatibleBitmap(screen, width, height) : nullptr);
+  if (!bitmap.get()) return false;
+  {
+    cl::ScopedSelect select(memory, bitmap);
+    if (!select.ok() || !BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top,
+                                SRCCOPY | CAPTUREBLT))
+      return false;
   }
-  if (memory) DeleteDC(memory);
-  DeleteDC(screen);
-  if (!copied) {
-    if (bitmap) DeleteObject(bitmap);
-    return false;
-  }
-  image.Attach(bitmap);
+  image.Attach(bitmap.release());
   return true;
 }

@@ -3,11 +3,11 @@
 
 Run by run_with_receiver.py, which puts the receiver's port in
 TESS_RECEIVER_PORT. Checks what the sender itself reports: its last error,
-its final status text, its exit code and how long its stop took.
+its final state and status text, its exit code and how long its stop took.
 
     mirror_case.py WINE_RUN MIRROR_CLI [--seconds N] [--expect-error CODE]
-                   [--expect-status TEXT] [--expect-exit N] [--max-stop-ms MS]
-                   [-- extra mirror-cli options]
+                   [--expect-state STATE] [--expect-status TEXT] [--expect-exit N]
+                   [--max-stop-ms MS] [-- extra mirror-cli options]
 """
 import argparse
 import os
@@ -28,6 +28,8 @@ def main():
     p.add_argument("--seconds", type=int, default=5)
     p.add_argument("--expect-error", type=int, default=0)
     p.add_argument("--expect-status")
+    p.add_argument("--expect-state", choices=["ended", "failed"],
+                   help="default: ended when the exit is expected to be 0")
     p.add_argument("--expect-exit", type=int, default=0)
     p.add_argument("--max-stop-ms", type=int, default=3000)
     a = p.parse_args(argv)
@@ -48,6 +50,10 @@ def main():
         failures.append("no 'last error' line")
     elif int(m.group(1)) != a.expect_error:
         failures.append("last error %s, expected %d" % (m.group(1), a.expect_error))
+    state = a.expect_state or ("ended" if a.expect_exit == 0 else None)
+    m = re.search(r"^state: (\w+)", proc.stdout, re.M)
+    if state and (not m or m.group(1) != state):
+        failures.append("state %s, expected %s" % (m.group(1) if m else None, state))
     statuses = re.findall(r"^status: (.*)$", proc.stdout, re.M)
     if a.expect_status is not None and (not statuses or statuses[-1] != a.expect_status):
         failures.append("final status %r, expected %r" % (statuses[-1] if statuses else None,

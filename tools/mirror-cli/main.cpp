@@ -7,7 +7,9 @@
 //   --monitor N     mirror monitor N of the monitor list (default: the primary)
 //   --ntp-port N    port of the NTP answer service (default 7010; 0 any free port)
 //   --log PATH      log file (default mirror-cli.log beside the program)
-// Prints what the session did and exits 0 when it streamed and stopped cleanly.
+// Prints what the session did. Exits 0 when the session streamed pictures
+// without an error and was stopped and released; 1 otherwise (never
+// connected, failed, sent no picture, or its thread would not end).
 #include <windows.h>
 
 #include <cstdio>
@@ -17,9 +19,25 @@
 
 #include "classlib/Str.h"
 #include "engine/mirror/Mirror.h"
+#include "engine/mirror/SessionClock.h"
 #include "foundation/log/Logger.h"
 
 namespace {
+
+// The session thread ends within a few seconds of a stop; a modal box or a
+// hung capture must not keep the driver forever.
+constexpr DWORD kStopBoundMs = 20000;
+
+const char* StateName(MirrorState s) {
+  switch (s) {
+    case MirrorState::kIdle: return "idle";
+    case MirrorState::kConnecting: return "connecting";
+    case MirrorState::kStreaming: return "streaming";
+    case MirrorState::kEnded: return "ended";
+    case MirrorState::kFailed: return "failed";
+  }
+  return "?";
+}
 
 void Usage() {
   fprintf(stderr,
@@ -94,22 +112,21 @@ int main(int argc, char** argv) {
   CMirror* mirror = new CMirror(&param);
   if (monitor >= 0 && !mirror->SelectMonitor(static_cast<unsigned>(monitor))) {
     printf("mirror-cli: no monitor %d\n", monitor);
-    delete mirror;
+    CMirror::StopAndRelease(mirror);
     return 2;
   }
   mirror->SetNtpPort(static_cast<unsigned short>(ntpPort));
   if (region) mirror->SetCaptureRegion(rc.left, rc.top, rc.right, rc.bottom);
   printf("mirror-cli: connecting to %s:%d for %d s at %d fps\n", host.c_str(), param.port, seconds,
-         CMirror::ClampFps(param.fps));
+         ClampFps(param.fps));
   fflush(stdout);
   if (!mirror->Start(host.c_str(), static_cast<uint16_t>(audioPort))) {
     printf("mirror-cli: session could not start\n");
-    delete mirror;
+    CMirror::StopAndRelease(mirror);
     return 1;
   }
 
   std::wstring lastStatus;
-  bool streamed = false;
   DWORD until = GetTickCount() + static_cast<DWORD>(seconds) * 1000;
   while (static_cast<LONG>(until - GetTickCount()) > 0 && mirror->IsRunning()) {
     Sleep(100);
@@ -118,29 +135,26 @@ int main(int argc, char** argv) {
       printf("status: %s\n", cl::WideToUtf8(status).c_str());
       fflush(stdout);
       lastStatus = status;
-      if (status.find(L"PostStream ok") != std::wstring::npos) streamed = true;
     }
   }
   const bool endedEarly = !mirror->IsRunning();
-  DWORD t0 = GetTickCount();
-  int stopped = mirror->Stop();
-  // The session must not be deleted while its thread still runs.
-  for (int tries = 0; stopped == 0 && tries < 10; ++tries) stopped = mirror->Stop();
-  DWORD stopMs = GetTickCount() - t0;
-
-  std::wstring status = mirror->StatusText();
-  if (status != lastStatus) printf("status: %s\n", cl::WideToUtf8(status).c_str());
-  if (status.find(L"PostStream ok") != std::wstring::npos ||
-      status.find(L"Mirror") != std::wstring::npos)
-    streamed = true;
+  const long long frames = mirror->FramesSent();
   printf("statistics: %s\n", cl::WideToUtf8(mirror->StatisticsText()).c_str());
   printf("loop passes: %lld\n", mirror->LoopPasses());
-  printf("frames sent: %lld (codec packets %lld)\n", mirror->FramesSent(),
-         mirror->CodecPacketsSent());
-  printf("last error: %d\n", mirror->LastError());
-  printf("stopped: %s in %lu ms%s\n", stopped ? "yes" : "NO", static_cast<unsigned long>(stopMs),
+  printf("frames sent: %lld (codec packets %lld)\n", frames, mirror->CodecPacketsSent());
+
+  DWORD t0 = GetTickCount();
+  MirrorStatus last;
+  const bool released = CMirror::StopAndRelease(mirror, kStopBoundMs, &last);
+  DWORD stopMs = GetTickCount() - t0;
+  if (last.text != lastStatus) printf("status: %s\n", cl::WideToUtf8(last.text).c_str());
+  printf("state: %s\n", StateName(last.state));
+  printf("last error: %d\n", last.lastError);
+  printf("stopped: %s in %lu ms%s\n", released ? "yes" : "NO", static_cast<unsigned long>(stopMs),
          endedEarly ? " (session had ended by itself)" : "");
-  const int lastError = mirror->LastError();
-  if (stopped) delete mirror;
-  return (stopped && streamed && lastError == 0) ? 0 : 1;
+  // A session still running is left to the process exit, never freed under
+  // its thread.
+  return (released && last.state == MirrorState::kEnded && last.lastError == 0 && frames > 0)
+             ? 0
+             : 1;
 }

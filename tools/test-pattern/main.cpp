@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "classlib/Gdi.h"
 #include "tools/test-pattern/Pattern.h"
 
 namespace {
@@ -18,20 +19,15 @@ int g_frame = 0;
 LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = BeginPaint(hwnd, &ps);
+      cl::CPaintDC dc(hwnd);
       RECT rc;
       GetClientRect(hwnd, &rc);
       // Drawn off screen first so a capture never sees a half-drawn picture.
-      HDC mem = CreateCompatibleDC(dc);
-      HBITMAP bmp = CreateCompatibleBitmap(dc, rc.right, rc.bottom);
-      HGDIOBJ old = SelectObject(mem, bmp);
+      cl::CMemoryDC mem(dc);
+      cl::CBitmap bmp(CreateCompatibleBitmap(dc, rc.right, rc.bottom));
+      cl::ScopedSelect select(mem, bmp);
       DrawTestPattern(mem, rc, g_frame, g_animated);
       BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-      SelectObject(mem, old);
-      DeleteObject(bmp);
-      DeleteDC(mem);
-      EndPaint(hwnd, &ps);
       return 0;
     }
     case WM_TIMER:

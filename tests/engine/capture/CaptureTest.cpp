@@ -265,8 +265,13 @@ TEST(DxgiProbe, OldWindowsMissingBridgeAndWineAllGiveGdi) {
 TEST_F(Capture, VideoManagerConvertsTheScreenAndSkipsEncodesAcrossASizeChange) {
   VideoParam v = RegionParam(kWindow);
   v.useDxgi = 1;  // Wine: the probe fails and GDI is used
+  CVideoHandOver handOver;
+  handOver.Change([&](VideoParam& shared) {
+    shared = v;
+    return kVideoChangeNone;
+  });
   CVideoMgr mgr;
-  ASSERT_EQ(mgr.Config(&v, 0), CEncVideoH264::kOk);
+  ASSERT_EQ(mgr.Config(&handOver, 0), CEncVideoH264::kOk);
   EXPECT_FALSE(mgr.UsesDxgi());
   ASSERT_EQ(mgr.StartThread(), 0);
   for (int i = 0; i < 250 && mgr.ConvertedCount() == 0; ++i) Sleep(20);
@@ -286,15 +291,20 @@ TEST_F(Capture, VideoManagerConvertsTheScreenAndSkipsEncodesAcrossASizeChange) {
 
   // The capture is set up again at a smaller size while the encoder keeps
   // the old one: the encode must be refused, not read past the new buffer.
-  v.captureRect = CaptureRect{100, 100, 260, 220};
-  v.captorReconfigure = 1;
-  for (int i = 0; i < 250 && v.captorReconfigure; ++i) Sleep(20);
-  ASSERT_EQ(v.captorReconfigure, 0);
+  handOver.Change([](VideoParam& shared) {
+    shared.captureRect = CaptureRect{100, 100, 260, 220};
+    return kVideoChangeCaptor;
+  });
+  for (int i = 0; i < 250 && handOver.CaptorPending(); ++i) Sleep(20);
+  ASSERT_FALSE(handOver.CaptorPending());
   mgr.CopyFrame(&w, &h);
   EXPECT_EQ(w, 160);
   EXPECT_EQ(h, 120);
   EXPECT_EQ(mgr.EncodeNewest(&out), CVideoMgr::kSizeChanged);
   EXPECT_EQ(out.size, 0);
+  handOver.TakeForEncoder(&v);
+  EXPECT_EQ(v.width, 160);  // the geometry the capture thread published
+  EXPECT_EQ(v.left, 100);
   ASSERT_EQ(mgr.Encoder()->Config(&v, 0), CEncVideoH264::kOk);
   EXPECT_EQ(mgr.EncodeNewest(&out), CVideoMgr::kEncoded);
   EXPECT_EQ(out.keyFrame, 1);

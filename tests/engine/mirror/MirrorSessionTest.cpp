@@ -1,6 +1,7 @@
 // The session against an in-process receiver on loopback: connection and
 // handshake outcomes, the paced loop, heartbeats and bounded stops.
 #include "engine/mirror/Mirror.h"
+#include "engine/mirror/SessionClock.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "FakeReceiver.h"
+#include "TestLog.h"
 #include "classlib/Str.h"
 
 namespace {
@@ -63,12 +65,14 @@ class MirrorSession : public ::testing::Test {
     }
     return false;
   }
-  static void StopAndDelete(CMirror* m) {
+  // Stops and releases the session within its bound; its last status.
+  static MirrorStatus StopAndDelete(CMirror* m) {
     DWORD t0 = GetTickCount();
-    int r = m->Stop();
-    EXPECT_EQ(r, 1);
+    MirrorStatus last;
+    EXPECT_TRUE(CMirror::StopAndRelease(m, kMirrorReleaseWaitMs, &last));
+    EXPECT_EQ(m, nullptr);
     EXPECT_LT(GetTickCount() - t0, 3000u);  // the session's own bound is 2000 ms
-    if (r == 1) delete m;
+    return last;
   }
 
   MirrorParam param_;
@@ -82,41 +86,49 @@ TEST_F(MirrorSession, RefusedConnectionReportsConnectError) {
   CMirror* m = Make(port);
   ASSERT_TRUE(m->Start("127.0.0.1", 0));
   ASSERT_TRUE(WaitEnded(m, 10000));
-  EXPECT_EQ(m->LastError(), MIRROR_ERR_CONNECT);
-  EXPECT_EQ(m->StatusText(),
-            cl::FormatW(L"err -10002 - Connect to 127.0.0.1:[%d] failed", port));
-  StopAndDelete(m);
+  const MirrorStatus s = m->Status();
+  EXPECT_EQ(s.state, MirrorState::kFailed);
+  EXPECT_EQ(s.lastError, MIRROR_ERR_CONNECT);
+  EXPECT_EQ(s.text, cl::FormatW(L"err -10002 - Connect to 127.0.0.1:[%d] failed", port));
+  EXPECT_EQ(StopAndDelete(m).state, MirrorState::kFailed);
 }
 
+// Every row ends with the same report; the bound rows must also show, by
+// their log line, that the bound refused the reply (without it the reply
+// would fail later, by a receive error or a time-out, with the same text).
 TEST_F(MirrorSession, HandshakeFailuresTable) {
+  TestLog& log = TestLog::Get();
   struct Case {
     FakeReceiver::Mode mode;
-    int lastError;
-    const wchar_t* status;
+    const char* logLine;  // the line only this row's own check writes
   } cases[] = {
-      {FakeReceiver::Mode::kCloseAfterAccept, MIRROR_ERR_GET_STREAM,
-       L"err -10010 - send GET /stream.xml failed"},
-      {FakeReceiver::Mode::kNoBodyNoChallenge, MIRROR_ERR_GET_STREAM,
-       L"err -10010 - send GET /stream.xml failed"},
-      {FakeReceiver::Mode::kBadPlist, MIRROR_ERR_GET_STREAM,
-       L"err -10010 - send GET /stream.xml failed"},
-      {FakeReceiver::Mode::kOversizedBody, MIRROR_ERR_GET_STREAM,
-       L"err -10010 - send GET /stream.xml failed"},
-      {FakeReceiver::Mode::kLongHeaderLine, MIRROR_ERR_GET_STREAM,
-       L"err -10010 - send GET /stream.xml failed"},
-      {FakeReceiver::Mode::kTinyScreen, MIRROR_ERR_GET_STREAM,
-       L"err -10010 - send GET /stream.xml failed"},
-      {FakeReceiver::Mode::kMissingVersion, MIRROR_ERR_GET_STREAM,
-       L"err -10010 - send GET /stream.xml failed"},
+      {FakeReceiver::Mode::kCloseAfterAccept, "[Mirror]SendGetStream Failed : receive failed"},
+      {FakeReceiver::Mode::kNoBodyNoChallenge,
+       "[Mirror]SendGetStream Failed : parse content length failed"},
+      {FakeReceiver::Mode::kBadPlist, nullptr},
+      {FakeReceiver::Mode::kOversizedBody,
+       "[Mirror]SendGetStream Failed : body of 1000000 bytes refused"},
+      {FakeReceiver::Mode::kLongHeaderLine, "[Mirror]SendGetStream Failed : header line too long"},
+      {FakeReceiver::Mode::kTinyScreen, "[Mirror]SendGetStream Failed : receiver size 8x8 refused"},
+      {FakeReceiver::Mode::kMissingVersion, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.mode));
     FakeReceiver rx(c.mode);
     CMirror* m = Make(rx.port());
+    const size_t mark = log.Mark();
+    const DWORD t0 = GetTickCount();
     ASSERT_TRUE(m->Start("127.0.0.1", 0));
     ASSERT_TRUE(WaitEnded(m, 20000));
-    EXPECT_EQ(m->LastError(), c.lastError);
-    EXPECT_EQ(m->StatusText(), c.status);
+    // Refused at once, not after the socket's 15 s receive time-out.
+    EXPECT_LT(GetTickCount() - t0, 10000u);
+    const MirrorStatus s = m->Status();
+    EXPECT_EQ(s.state, MirrorState::kFailed);
+    EXPECT_EQ(s.lastError, MIRROR_ERR_GET_STREAM);
+    EXPECT_EQ(s.text, L"err -10010 - send GET /stream.xml failed");
+    if (c.logLine) {
+      EXPECT_TRUE(log.ContainsSince(mark, c.logLine)) << c.logLine;
+    }
     EXPECT_FALSE(rx.posted());
     StopAndDelete(m);
   }
@@ -131,6 +143,7 @@ TEST_F(MirrorSession, StreamsHeartbeatsAtPacedRateAndStopsInBounds) {
   EXPECT_EQ(m->Video().receiverWidth, 1280);
   EXPECT_EQ(m->Video().receiverHeight, 720);
   EXPECT_EQ(m->ReceiverVersion(), "150.33");
+  EXPECT_EQ(m->Status().state, MirrorState::kStreaming);
   EXPECT_EQ(m->LastError(), 0);
 
   // Pace: passes over 3 s against the budget of (1000/fps) x 1024 us a pass.
@@ -144,13 +157,17 @@ TEST_F(MirrorSession, StreamsHeartbeatsAtPacedRateAndStopsInBounds) {
   QueryPerformanceCounter(&b);
   const double seconds = double(b.QuadPart - a.QuadPart) / double(f.QuadPart);
   const double expected = seconds * 1e6 / ((1000 / fps) * 1024.0);
-  EXPECT_NEAR(double(p1 - p0), expected, expected * 0.10);
+  // A busy machine can only slow the loop down, never speed it up: the
+  // upper bound is tight (no pacing runs far faster), the lower one leaves
+  // room for a loaded shared machine.
+  EXPECT_LE(double(p1 - p0), expected * 1.10);
+  EXPECT_GE(double(p1 - p0), expected * 0.60);
 
-  const DWORD t0 = GetTickCount();
-  ASSERT_EQ(m->Stop(), 1);
-  EXPECT_LT(GetTickCount() - t0, 3000u);
-  const long long sent = m->FramesSent();
-  delete m;
+  const long long sentBefore = m->FramesSent();
+  const MirrorStatus last = StopAndDelete(m);
+  EXPECT_EQ(last.state, MirrorState::kEnded);
+  EXPECT_EQ(last.lastError, 0);
+  EXPECT_EQ(last.text, L"Mirror quit");
   Sleep(200);
   EXPECT_TRUE(rx.posted());
   EXPECT_TRUE(rx.violations().empty());
@@ -181,9 +198,8 @@ TEST_F(MirrorSession, StreamsHeartbeatsAtPacedRateAndStopsInBounds) {
   EXPECT_LE(heartbeats, 6);
   EXPECT_GE(pictures, 40);  // over 3 s at 20 fps, allowing a slow start
   // Stop closes the socket without lingering, which may drop what was still
-  // queued: never more pictures than were sent, and nearly all of them.
-  EXPECT_LE(pictures, sent);
-  EXPECT_GE(pictures, sent - 5);
+  // queued: nearly all pictures counted before the stop arrived.
+  EXPECT_GE(pictures, sentBefore - 5);
 }
 
 TEST_F(MirrorSession, PasswordWantedWithoutPasswordTellsOwner) {
@@ -193,8 +209,10 @@ TEST_F(MirrorSession, PasswordWantedWithoutPasswordTellsOwner) {
   ASSERT_TRUE(m->Start("127.0.0.1", 0));
   EXPECT_EQ(owner.WaitPassword(10000), 0);
   ASSERT_TRUE(WaitEnded(m, 10000));
-  EXPECT_EQ(m->LastError(), 0);
-  EXPECT_EQ(m->StatusText(), L"connect server done");
+  const MirrorStatus s = m->Status();
+  EXPECT_EQ(s.state, MirrorState::kFailed);
+  EXPECT_EQ(s.lastError, 0);
+  EXPECT_EQ(s.text, L"connect server done");
   EXPECT_EQ(rx.gets(), 1);
   StopAndDelete(m);
 }
@@ -224,19 +242,74 @@ TEST_F(MirrorSession, RefusedPasswordTellsOwnerAfterOneResend) {
   }
 }
 
-TEST_F(MirrorSession, StopDuringStalledHandshakeIsBounded) {
+namespace {
+
+// A stand-in for the program's modal error box: counts its calls and holds
+// the session thread until released.
+HANDLE g_promptRelease = nullptr;
+volatile LONG g_prompts = 0;
+void BlockingPrompt(int) {
+  InterlockedIncrement(&g_prompts);
+  if (g_promptRelease) WaitForSingleObject(g_promptRelease, 30000);
+}
+
+}  // namespace
+
+// A stop during the handshake is the owner's, not the receiver's doing: no
+// error report, no message box, and the session ends as stopped.
+TEST_F(MirrorSession, StopDuringStalledHandshakeIsBoundedAndQuiet) {
+  g_prompts = 0;
+  SetMirrorErrorPrompt(&BlockingPrompt);
   FakeReceiver rx(FakeReceiver::Mode::kStall);
   CMirror* m = Make(rx.port());
   ASSERT_TRUE(m->Start("127.0.0.1", 0));
   for (int i = 0; i < 100 && rx.gets() == 0; ++i) Sleep(50);
   ASSERT_EQ(rx.gets(), 1);
-  StopAndDelete(m);  // closing the socket ends the blocked receive
+  const MirrorStatus last = StopAndDelete(m);  // closing the socket ends the blocked receive
+  SetMirrorErrorPrompt(nullptr);
+  EXPECT_EQ(last.state, MirrorState::kEnded);
+  EXPECT_EQ(last.lastError, 0);
+  EXPECT_EQ(last.text, L"connect server done");
+  EXPECT_EQ(g_prompts, 0);
+}
+
+// A session thread held by the error box outlives StopAndRelease's bound:
+// the session is kept, not freed under its thread, and released later.
+TEST_F(MirrorSession, StopAndReleaseKeepsASessionItsBoundCannotEnd) {
+  g_prompts = 0;
+  g_promptRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetMirrorErrorPrompt(&BlockingPrompt);
+  unsigned short port;
+  { FakeReceiver gone(FakeReceiver::Mode::kCloseAfterAccept); port = gone.port(); }
+  CMirror* m = Make(port);
+  ASSERT_TRUE(m->Start("127.0.0.1", 0));
+  for (int i = 0; i < 200 && g_prompts == 0; ++i) Sleep(50);
+  ASSERT_EQ(g_prompts, 1);
+
+  CMirror* const held = m;
+  DWORD t0 = GetTickCount();
+  EXPECT_FALSE(CMirror::StopAndRelease(m, 2500));
+  const DWORD waited = GetTickCount() - t0;
+  EXPECT_EQ(m, held);
+  EXPECT_GE(waited, 2400u);
+  EXPECT_LT(waited, 8000u);
+  EXPECT_TRUE(m->IsRunning());
+
+  SetEvent(g_promptRelease);
+  MirrorStatus last;
+  EXPECT_TRUE(CMirror::StopAndRelease(m, 5000, &last));
+  EXPECT_EQ(m, nullptr);
+  EXPECT_EQ(last.state, MirrorState::kFailed);
+  EXPECT_EQ(last.lastError, MIRROR_ERR_CONNECT);
+  SetMirrorErrorPrompt(nullptr);
+  CloseHandle(g_promptRelease);
+  g_promptRelease = nullptr;
 }
 
 TEST(MirrorParams, FpsClampAndQualityRates) {
-  EXPECT_EQ(CMirror::ClampFps(0), 1);
-  EXPECT_EQ(CMirror::ClampFps(61), 60);
-  EXPECT_EQ(CMirror::ClampFps(30), 30);
+  EXPECT_EQ(ClampFps(0), 1);
+  EXPECT_EQ(ClampFps(61), 60);
+  EXPECT_EQ(ClampFps(30), 30);
   struct {
     int quality, rate;
   } cases[] = {{1000, 800}, {1001, 1000}, {2000, 1000}, {4000, 4000}, {4001, 0}};
@@ -254,6 +327,27 @@ TEST(MirrorParams, FpsClampAndQualityRates) {
   m.UpdateVideoSettings(p);
   EXPECT_EQ(m.Video().rate, 800);
   EXPECT_EQ(m.Video().fps, 60);
+  EXPECT_EQ(m.Video().captorReconfigure, 0);  // quality and fps leave the captor alone
+
+  // A scale change sets the captor up again on the area captured now, which
+  // for a downscaled capture is its full size, not the scaled one.
+  VideoParam g = m.Video();
+  g.left = 100;
+  g.top = 50;
+  g.width = 1920;
+  g.height = 1080;
+  g.fullWidth = 2560;
+  g.fullHeight = 1440;
+  g.downscaled = 1;
+  m.VideoHandOver().PublishGeometry(g);
+  p.scaleMode = 1;
+  m.UpdateVideoSettings(p);
+  const VideoParam v = m.Video();
+  EXPECT_EQ(v.captorReconfigure, 1);
+  EXPECT_EQ(v.captureRect.left, 100);
+  EXPECT_EQ(v.captureRect.top, 50);
+  EXPECT_EQ(v.captureRect.right, 2660);
+  EXPECT_EQ(v.captureRect.bottom, 1490);
   EXPECT_EQ(m.Stop(), 1);  // never started
 }
 

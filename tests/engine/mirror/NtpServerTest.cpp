@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "TestLog.h"
 #include "engine/mirror/SessionClock.h"
 
 namespace {
@@ -97,4 +98,78 @@ TEST(NtpService, AnswersOverUdpAndStops) {
   ntp.StopThread();
   EXPECT_LT(GetTickCount() - t0, 3000u);
   EXPECT_FALSE(ntp.IsRunning());
+}
+
+namespace {
+
+unsigned short FreeUdpPort() {
+  SOCKET probe = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof(a));
+  int len = sizeof(a);
+  getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
+  closesocket(probe);
+  return ntohs(a.sin_port);
+}
+
+// A socket as another program would open it: SO_REUSEADDR, any address.
+SOCKET BindSharing(unsigned short port) {
+  SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  a.sin_port = htons(port);
+  if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
+    closesocket(s);
+    return INVALID_SOCKET;
+  }
+  return s;
+}
+
+bool WaitEnded(CNtpServer& ntp, DWORD ms) {
+  for (DWORD t = 0; t < ms && ntp.IsRunning(); t += 20) Sleep(20);
+  return !ntp.IsRunning();
+}
+
+}  // namespace
+
+// A second sender on this PC, or any program, can neither share the port
+// with a running service nor take it over; a service that finds the port
+// taken says so and ends.
+TEST(NtpService, PortIsBoundExclusively) {
+  WinsockScope winsock;
+  TestLog::Get();
+  const unsigned short port = FreeUdpPort();
+  CNtpServer first;
+  first.SetPort(port);
+  first.SetSessionStart(MirrorClockNow());
+  ASSERT_EQ(first.StartThread(), 0);
+  Sleep(200);
+  ASSERT_TRUE(first.IsRunning());
+
+  CNtpServer second;
+  second.SetPort(port);
+  ASSERT_EQ(second.StartThread(), 0);
+  EXPECT_TRUE(WaitEnded(second, 3000));
+  EXPECT_EQ(BindSharing(port), INVALID_SOCKET);
+  EXPECT_TRUE(TestLog::Get().Contains(
+      "[Ntp]UDP port " + std::to_string(port) + " is taken by another program"));
+  second.StopThread();
+
+  first.Socket().Close(0);
+  first.StopThread();
+
+  // The other way round: a program bound first keeps its port.
+  SOCKET other = BindSharing(port);
+  ASSERT_NE(other, INVALID_SOCKET);
+  CNtpServer late;
+  late.SetPort(port);
+  ASSERT_EQ(late.StartThread(), 0);
+  EXPECT_TRUE(WaitEnded(late, 3000));
+  late.StopThread();
+  closesocket(other);
 }

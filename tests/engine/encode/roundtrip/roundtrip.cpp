@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "classlib/Gdi.h"
 #include "engine/capture/ColorConvert.h"
 #include "engine/encode/EncVideoH264.h"
 #include "tools/test-pattern/Pattern.h"
@@ -44,8 +45,8 @@ int main(int argc, char** argv) {
   const int height = argc > 4 ? atoi(argv[3]) : 720;
   const int frames = argc > 4 ? atoi(argv[4]) : 30;
 
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
+  cl::CClientDC screen(nullptr);
+  cl::CMemoryDC dc(screen);
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
   bi.bmiHeader.biWidth = width;
@@ -53,13 +54,12 @@ int main(int argc, char** argv) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  ReleaseDC(nullptr, screen);
-  if (!dc || !bmp || !bits) {
+  cl::CBitmap bmp(CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  cl::ScopedSelect select(dc, bmp);
+  if (!dc.get() || !bits || !select.ok()) {
     fprintf(stderr, "venc-roundtrip: no drawing surface\n");
     return 1;
   }
-  SelectObject(dc, bmp);
 
   VideoParam v;
   v.width = width;

@@ -8,13 +8,18 @@ Runs mirror-screen under run_with_receiver.py with the receiver decoding the
 stream, then compares the last decoded picture with the screen copy the
 Windows side wrote before mirroring (PSNR over RGB). "nobridge" runs a copy
 of the program from a folder without the encoder bridge and expects the
-session to end with its error, having sent no picture.
+session to end with its error, having sent no picture. "burst" changes the
+region, monitor, scale and quality from another thread many times a second
+for two seconds: every picture must still decode, every codec packet must
+carry one of the sizes asked for, no picture may carry a geometry other than
+its codec packet's, and the picture must end on the rectangle.
 """
 import argparse
 import json
 import math
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -31,12 +36,21 @@ def psnr_rgb(rgb, bgra):
     return float("inf") if mse == 0 else 10 * math.log10(255 * 255 / mse)
 
 
+def free_udp_port():
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--wine-run", required=True)
     ap.add_argument("--exe", required=True)
     ap.add_argument("--receiver-dir", required=True)
-    ap.add_argument("--mode", required=True, choices=["full", "region", "switch", "nobridge"])
+    ap.add_argument("--mode", required=True,
+                    choices=["full", "region", "switch", "nobridge", "burst"])
     ap.add_argument("--seconds", type=int, default=4)
     ap.add_argument("--min-psnr", type=float, default=30.0)
     a = ap.parse_args()
@@ -51,15 +65,24 @@ def main():
             exe = shutil.copy(a.exe, alone)
             cwd = alone
         ref = os.path.join(out, "reference.bgra")
-        rx = ["--width", "1280", "--height", "720", "--timeout", "90"]
+        # The session's NTP service and the receiver's time queries meet on a
+        # port picked here: another session on this machine may hold 7010.
+        ntp_port = free_udp_port()
+        rx = ["--width", "1280", "--height", "720", "--timeout", "90", "--ntp-port", str(ntp_port)]
         if a.mode == "nobridge":
             rx += ["--expect-outcome", "streaming"]
         else:
             rx += ["--decode", "--dump-frames", os.path.join(out, "frames.rgb"), "--min-frames", "10"]
+        if a.mode == "burst":
+            rx += ["--strict-decode"]
+        # The burst takes two seconds from the first quarter on; the picture
+        # then needs time to settle on the rectangle.
+        seconds = max(a.seconds, 7) if a.mode == "burst" else a.seconds
         cmd = [sys.executable, os.path.join(a.receiver_dir, "run_with_receiver.py"),
-               "--out", out] + rx + ["--", a.wine_run, exe, a.mode, str(a.seconds),
+               "--out", out] + rx + ["--", a.wine_run, exe, a.mode, str(seconds),
                                      "Z:" + ref.replace("/", "\\")]
-        r = subprocess.run(cmd, cwd=cwd, timeout=240)
+        r = subprocess.run(cmd, cwd=cwd, timeout=240,
+                           env=dict(os.environ, TESS_NTP_PORT=str(ntp_port)))
         summary = json.load(open(os.path.join(out, "summary.json")))
         packets = summary.get("packets", {})
         print("check_mirror: %s: exit %d, outcome %s, packets %s, fps %s, first frame after %s ms"
@@ -75,6 +98,20 @@ def main():
             print("check_mirror: codec packet sizes %s" % sizes)
             ok = sizes == [[640, 360], [1280, 720]]
             return 0 if ok else 1
+
+        if a.mode == "burst":
+            sizes = [c.get("size") for c in summary.get("codec_packets", [])]
+            asked = [[640, 360], [320, 240], [1280, 720]]
+            dec = summary.get("decode", {})
+            odd = [s for s in sizes if s not in asked]
+            torn = [t for t in summary.get("warnings", []) if ": geometry " in t]
+            print("check_mirror: burst: %d codec packets, sizes %s; %s pictures sent, %s decoded"
+                  % (len(sizes), sorted(set(map(tuple, sizes))),
+                     packets.get("bitstream_with_data"), dec.get("frames")))
+            if odd or torn or len(sizes) < 2 or dec.get("frames") != packets.get("bitstream_with_data"):
+                print("check_mirror: burst: sizes not asked for %s, geometry warnings %s"
+                      % (odd, torn), file=sys.stderr)
+                return 1
 
         w, h = [int(x) for x in open(ref + ".txt").read().split()]
         dec = summary.get("decode", {})
