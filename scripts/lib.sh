@@ -86,3 +86,14 @@ configure_wine_prefix() {
 stop_wine() {
   WINEPREFIX="$1/wineprefix" timeout 30 wineserver -k >/dev/null 2>&1 || true
 }
+
+# Starts the prefix's system processes from a program of our own whose output
+# goes nowhere, and keeps them up for the run (see tools/wine-keepalive).
+hold_wine_services() {
+  local dir=$1
+  [ -f "$dir/bin/wine-keepalive.exe" ] || return 0
+  WINEPREFIX="$dir/wineprefix" /usr/lib/wine/wine64 "$dir/bin/wine-keepalive.exe" \
+    </dev/null >/dev/null 2>&1 &
+  # Up once wineserver answers for the prefix; bounded.
+  timeout 60 /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
+}

@@ -5,7 +5,8 @@
 // opens the key, reads or writes one value and lets it go: no state between
 // calls, no lock, callable from any thread. Getters never fail (a missing
 // key or value, a value longer than 4 bytes or a refused access gives the
-// default); setters ignore failures except SetTxSToken.
+// default). Setters never fail the caller; those the installer import
+// needs tell whether the value was written.
 //
 // Machine-wide state (first run, machine id, meeting token) lives in
 // config.ini of the common application-data folder, through the signed
@@ -52,26 +53,26 @@ class CFrameUtility {
   static void SetTxScale(int value);
   static void SetTxDDI(int value);
   static void SetShowBonjourWarning(int value);
-  static void SetProxyMode(int value);
-  static void SetResolution(int value);
+  static bool SetProxyMode(int value);
+  static bool SetResolution(int value);
   // Stored as 1 when the argument is non-zero, else 0.
-  static void SetAutorun(int flag);
-  static void SetTracking(int flag);
-  static void SetEnableMultiConnect(int flag);
+  static bool SetAutorun(int flag);
+  static bool SetTracking(int flag);
+  static bool SetEnableMultiConnect(int flag);
   // Stored inverted: 1 when allow is 0, else 0.
-  static void SetAllowScreenSaver(int allow);       // "DisableDim"
-  static void SetAllowBonjourDiscovery(int allow);  // "DisableBroadcast"
-  static void SetAllowChromeDiscovery(int allow);   // "DisableChromeDiscover"
+  static bool SetAllowScreenSaver(int allow);       // "DisableDim"
+  static bool SetAllowBonjourDiscovery(int allow);  // "DisableBroadcast"
+  static bool SetAllowChromeDiscovery(int allow);   // "DisableChromeDiscover"
 
   static std::wstring GetTxSToken();
   static bool SetTxSToken(const std::wstring& text);
   // "Drowssap" as binary text (plain).
-  static void SetPassword(const std::wstring& text);
+  static bool SetPassword(const std::wstring& text);
 
   // The user's proxy values when "ProxyAddr" exists (even empty); otherwise
   // the installer's copy in default.iss (password deciphered). Returns 1.
   static int GetProxySetting(std::wstring& addr, int& port, std::wstring& user, std::wstring& pwd);
-  static void SetProxySetting(const std::wstring& addr, int port, const std::wstring& user,
+  static bool SetProxySetting(const std::wstring& addr, int port, const std::wstring& user,
                               const std::wstring& pwd);
 
   // " ORVANTA" when txProbe is 0, else "".

@@ -28,9 +28,9 @@ void WriteDwordValue(const wchar_t* name, int value) {
   if (reg.OpenKey(kProductKey, TRUE)) reg.WriteDword(name, static_cast<DWORD>(value));
 }
 
-void WriteIntBinaryValue(const wchar_t* name, int value) {
+bool WriteIntBinaryValue(const wchar_t* name, int value) {
   CRegistry reg;
-  if (reg.OpenKey(kProductKey, TRUE)) reg.WriteIntBinary(name, value);
+  return reg.OpenKey(kProductKey, TRUE) && reg.WriteIntBinary(name, value);
 }
 
 bool WriteBinaryText(CRegistry& reg, const wchar_t* name, const std::wstring& text) {
@@ -87,19 +87,19 @@ void CFrameUtility::SetTxDDI(int value) { WriteDwordValue(L"txDDI", value); }
 void CFrameUtility::SetShowBonjourWarning(int value) {
   WriteIntBinaryValue(L"ShowBonjourWarning", value);
 }
-void CFrameUtility::SetProxyMode(int value) { WriteIntBinaryValue(L"ProxyMode", value); }
-void CFrameUtility::SetResolution(int value) { WriteIntBinaryValue(L"Resolution", value); }
-void CFrameUtility::SetAutorun(int flag) { WriteIntBinaryValue(L"Autorun", flag != 0); }
-void CFrameUtility::SetTracking(int flag) { WriteIntBinaryValue(L"Tracking", flag != 0); }
-void CFrameUtility::SetEnableMultiConnect(int flag) {
-  WriteIntBinaryValue(L"EnableMultiConnect", flag != 0);
+bool CFrameUtility::SetProxyMode(int value) { return WriteIntBinaryValue(L"ProxyMode", value); }
+bool CFrameUtility::SetResolution(int value) { return WriteIntBinaryValue(L"Resolution", value); }
+bool CFrameUtility::SetAutorun(int flag) { return WriteIntBinaryValue(L"Autorun", flag != 0); }
+bool CFrameUtility::SetTracking(int flag) { return WriteIntBinaryValue(L"Tracking", flag != 0); }
+bool CFrameUtility::SetEnableMultiConnect(int flag) {
+  return WriteIntBinaryValue(L"EnableMultiConnect", flag != 0);
 }
-void CFrameUtility::SetAllowScreenSaver(int allow) { WriteIntBinaryValue(L"DisableDim", allow == 0); }
-void CFrameUtility::SetAllowBonjourDiscovery(int allow) {
-  WriteIntBinaryValue(L"DisableBroadcast", allow == 0);
+bool CFrameUtility::SetAllowScreenSaver(int allow) { return WriteIntBinaryValue(L"DisableDim", allow == 0); }
+bool CFrameUtility::SetAllowBonjourDiscovery(int allow) {
+  return WriteIntBinaryValue(L"DisableBroadcast", allow == 0);
 }
-void CFrameUtility::SetAllowChromeDiscovery(int allow) {
-  WriteIntBinaryValue(L"DisableChromeDiscover", allow == 0);
+bool CFrameUtility::SetAllowChromeDiscovery(int allow) {
+  return WriteIntBinaryValue(L"DisableChromeDiscover", allow == 0);
 }
 
 std::wstring CFrameUtility::GetTxSToken() {
@@ -113,9 +113,9 @@ bool CFrameUtility::SetTxSToken(const std::wstring& text) {
   return reg.OpenKey(kProductKey, TRUE) && reg.WriteString(L"txSToken", text.c_str());
 }
 
-void CFrameUtility::SetPassword(const std::wstring& text) {
+bool CFrameUtility::SetPassword(const std::wstring& text) {
   CRegistry reg;
-  if (reg.OpenKey(kProductKey, TRUE)) WriteBinaryText(reg, L"Drowssap", text);
+  return reg.OpenKey(kProductKey, TRUE) && WriteBinaryText(reg, L"Drowssap", text);
 }
 
 int CFrameUtility::GetProxySetting(std::wstring& addr, int& port, std::wstring& user,
@@ -155,14 +155,14 @@ int CFrameUtility::GetProxySetting(std::wstring& addr, int& port, std::wstring& 
   return 1;
 }
 
-void CFrameUtility::SetProxySetting(const std::wstring& addr, int port, const std::wstring& user,
+bool CFrameUtility::SetProxySetting(const std::wstring& addr, int port, const std::wstring& user,
                                     const std::wstring& pwd) {
   CRegistry reg;
-  if (!reg.OpenKey(kProductKey, TRUE)) return;
-  reg.WriteString(L"ProxyAddr", addr.c_str());
-  reg.WriteIntBinary(L"ProxyPort", port);
-  reg.WriteString(L"ProxyUser", user.c_str());
-  WriteBinaryText(reg, L"ProxyPwd", pwd);
+  if (!reg.OpenKey(kProductKey, TRUE)) return false;
+  bool ok = reg.WriteString(L"ProxyAddr", addr.c_str());
+  ok = reg.WriteIntBinary(L"ProxyPort", port) && ok;
+  ok = reg.WriteString(L"ProxyUser", user.c_str()) && ok;
+  return WriteBinaryText(reg, L"ProxyPwd", pwd) && ok;
 }
 
 std::wstring CFrameUtility::GetUserAgentSuffix() {

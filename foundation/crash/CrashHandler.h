@@ -1,0 +1,77 @@
+// The crash handler: when an exception reaches no handler, the faulting
+// thread's call stack goes into the log and a minidump of the process into
+// the dump folder; then Windows goes on with its default handling.
+//
+// The report itself runs on a helper thread made when the handler is
+// installed: a thread that ran out of stack cannot walk symbols or write a
+// dump on its own stack, and a report that hangs (a lock held by the dying
+// thread) must not keep the process alive. The faulting thread waits for the
+// helper at most kCrashReportWaitMs. Reports are written one at a time; a
+// second thread that faults meanwhile waits for its turn within the same
+// bound.
+#pragma once
+
+#include <windows.h>
+#include <dbghelp.h>
+
+#include <cstdarg>
+
+// Folder of the dump files; empty means the executable's folder.
+extern wchar_t g_DumpFolder[MAX_PATH];
+// First part of the dump file name.
+extern wchar_t g_DumpPrefix[MAX_PATH];
+
+constexpr int kCallStackTextBytes = 1024;
+// Deeper stacks (a runaway recursion) are cut: the innermost frames tell
+// where it crashed, and the log line count stays small.
+constexpr int kMaxCallStackFrames = 64;
+// How long a faulting thread waits for its report (symbols load on first use).
+constexpr DWORD kCrashReportWaitMs = 60000;
+
+// One frame of a call stack: each text is "N/A" when its lookup failed.
+struct CallStackFrame {
+  char module[kCallStackTextBytes];
+  char symbol[kCallStackTextBytes];
+  char file[kCallStackTextBytes];
+  char line[kCallStackTextBytes];
+};
+
+// Sets g_DumpFolder and g_DumpPrefix (each cut to MAX_PATH - 1 characters).
+void SetCrashDumpLocation(const wchar_t* folder, const wchar_t* prefix);
+// Starts the report thread and installs CrashFilter as the unhandled-
+// exception filter. True when both succeeded (without the thread, reports
+// run on the faulting thread).
+bool InstallCrashHandler();
+// Keeps stack room for the report when the calling thread overflows its
+// stack. InstallCrashHandler does so for its own thread; other long-lived
+// threads may call it first thing.
+void ReserveStackForCrashReport();
+
+// The unhandled-exception filter: reports and returns EXCEPTION_CONTINUE_SEARCH.
+LONG WINAPI CrashFilter(EXCEPTION_POINTERS* exception);
+// Writes the report of an exception raised on the given thread: the call
+// stack into the log (Error lines) and the minidump file. Never fails the
+// caller; what cannot be written is left out.
+void WriteCrashReport(EXCEPTION_POINTERS* exception, DWORD threadId);
+inline void WriteCrashReport(EXCEPTION_POINTERS* exception) {
+  WriteCrashReport(exception, GetCurrentThreadId());
+}
+
+// Walks the stack of thread from context (not changed) into frames, at most
+// capacity (and kMaxCallStackFrames) of them; returns how many were found.
+// Not re-entrant: the symbol handler is process-wide.
+int GetCallStack(const CONTEXT& context, HANDLE thread, CallStackFrame* frames, int capacity);
+
+// The minidump callback: modules that no memory refers to are left out.
+BOOL CALLBACK MiniDumpCallback(PVOID param, PMINIDUMP_CALLBACK_INPUT input,
+                               PMINIDUMP_CALLBACK_OUTPUT output);
+
+// printf-style formatting into a caller buffer of 1024 bytes, always
+// terminated; a longer text is cut. Returns the length written.
+int FormatText1024(char* buffer, const char* format, ...) __attribute__((format(ms_printf, 2, 3)));
+int FormatText1024V(char* buffer, const char* format, va_list args);
+
+// The dump file name "\<prefix>_YYYYMMDD_hh_mm_ss_<pid>.dmp" for a local time
+// and process id, into name of MAX_PATH characters.
+void FormatDumpFileName(wchar_t* name, const wchar_t* prefix, const SYSTEMTIME& localTime,
+                        DWORD processId);
