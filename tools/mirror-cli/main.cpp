@@ -1,4 +1,7 @@
 // mirror-cli ADDRESS [seconds] [options]
+// mirror-cli --connection-id ID [seconds] [options]
+//                 the receiver is found through the backend (lookup and
+//                 probe); its port is the audio port unless --audio-port
 //   --port N        receiver's mirroring port (default 7100)
 //   --audio-port N  receiver's audio (RAOP) port (default 0: none)
 //   --fps N --quality N --scale N --no-cursor --dxgi
@@ -17,6 +20,7 @@
 #include <cstring>
 #include <string>
 
+#include "ConnectionIdLookup.h"
 #include "classlib/Str.h"
 #include "engine/mirror/Mirror.h"
 #include "engine/mirror/SessionClock.h"
@@ -41,7 +45,7 @@ const char* StateName(MirrorState s) {
 
 void Usage() {
   fprintf(stderr,
-          "usage: mirror-cli ADDRESS [seconds] [--port N] [--audio-port N] [--fps N] "
+          "usage: mirror-cli ADDRESS|--connection-id ID [seconds] [--port N] [--audio-port N] [--fps N] "
           "[--quality N] [--scale N] [--no-cursor] [--dxgi] [--password P] "
           "[--region L,T,R,B] [--monitor N] [--ntp-port N] [--log PATH]\n");
 }
@@ -63,15 +67,25 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string host = argv[1];
+  std::string connectionId;
+  int first = 2;  // the first option after the receiver
+  if (host == "--connection-id") {
+    if (argc < 3) {
+      Usage();
+      return 2;
+    }
+    connectionId = argv[2];
+    first = 3;
+  }
   int seconds = 5;
-  int audioPort = 0;
+  int audioPort = -1;
   int ntpPort = kNtpServerPort;
   bool region = false;
   int monitor = -1;
   RECT rc{0, 0, 0, 0};
   std::wstring logPath = DefaultLogPath();
   MirrorParam param;
-  for (int i = 2; i < argc; ++i) {
+  for (int i = first; i < argc; ++i) {
     std::string a = argv[i];
     auto next = [&](const char* name) -> const char* {
       if (i + 1 >= argc) {
@@ -98,7 +112,7 @@ int main(int argc, char** argv) {
         return 2;
       }
       region = true;
-    } else if (a[0] != '-' && i == 2) seconds = atoi(a.c_str());
+    } else if (a[0] != '-' && i == first) seconds = atoi(a.c_str());
     else {
       Usage();
       return 2;
@@ -107,6 +121,15 @@ int main(int argc, char** argv) {
   if (seconds < 1) seconds = 1;
 
   ZtLogger::Instance().Init(const_cast<wchar_t*>(logPath.c_str()));
+  if (!connectionId.empty()) {
+    ConnectionIdTarget target;
+    if (!LookupConnectionId(connectionId, 30000, target)) return 1;
+    printf("mirror-cli: connection ID %s is %s at %s:%u (lookup %lu ms)\n", connectionId.c_str(),
+           target.name.c_str(), target.address.c_str(), target.port, target.lookupMs);
+    host = target.address;
+    if (audioPort < 0) audioPort = target.port;
+  }
+  if (audioPort < 0) audioPort = 0;
   ZtLogger::Instance().Info("[Win]mirror-cli start to %s", host.c_str());
 
   CMirror* mirror = new CMirror(&param);

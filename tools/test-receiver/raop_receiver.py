@@ -60,6 +60,7 @@ class RaopReceiver:
         self.end_detail = None
         self.sock = None
         self.peer = None
+        self.probes = []
         self.local = None
         self.buf = bytearray()
         self.rng = random.Random()
@@ -627,6 +628,48 @@ class RaopReceiver:
             self.check_sender_clock("timing reply %d" % ts["answered"], stamp[0], stamp[1],
                                     sent, now)
 
+    # ------------------------------------------------------------------ probe
+
+    PROBE_ANSWERS = {"rtsp": b"RTSP/1.0 200 OK\r\n\r\n", "http": b"HTTP/1.1 200 OK\r\n\r\n",
+                     "http10": b"HTTP/1.0 200 OK\r\n\r\n", "short": b"RTSP/1.0 20"}
+
+    def answer_probe(self, sock):
+        """A sender's reachability probe ("POST /probe" or "/probe-nb5") on a
+        connection of its own before the RTSP one: answered as --probe says
+        and closed. True when the connection was a probe."""
+        sock.settimeout(2)
+        head = b""
+        try:
+            while len(head) < 11:
+                got = sock.recv(11, socket.MSG_PEEK)
+                if not got or got == head:
+                    break
+                head = got
+        except OSError:
+            pass
+        if not head.startswith(b"POST /probe"):
+            sock.settimeout(None)
+            return False
+        try:
+            request = b""
+            while b"\r\n\r\n" not in request and len(request) < 8192:
+                chunk = sock.recv(4096)
+                if not chunk:
+                    break
+                request += chunk
+            lines = request.decode("latin-1").split("\r\n")
+            self.probes.append({"request": lines[0], "headers": [l for l in lines[1:] if l],
+                                "answer": self.o.probe})
+            if self.o.probe == "silent":
+                time.sleep(4)
+            elif self.o.probe in self.PROBE_ANSWERS:
+                sock.sendall(self.PROBE_ANSWERS[self.o.probe])
+        except OSError:
+            pass
+        finally:
+            sock.close()
+        return True
+
     # ------------------------------------------------------------------ run
 
     def run(self):
@@ -639,9 +682,12 @@ class RaopReceiver:
                     return
                 try:
                     self.sock, self.peer = self.listener.accept()
-                    break
                 except socket.timeout:
                     continue
+                if o.probe and self.answer_probe(self.sock):
+                    self.sock, self.peer = None, None
+                    continue
+                break
         finally:
             self.listener.close()
         self.local = self.sock.getsockname()
@@ -836,6 +882,7 @@ class RaopReceiver:
         dur = (self.t_last_rtp - self.t_first_rtp) if self.t_first_rtp else None
         return {
             "outcome": self.outcome,
+            "probes": self.probes,
             "ended_by": self.ended_by,
             "end_detail": self.end_detail,
             "misbehave": self.o.misbehave,
@@ -885,6 +932,8 @@ def parse_args(argv):
     p.add_argument("--expect-volume", type=float, help="dB value of the last SET_PARAMETER")
     p.add_argument("--expect-close-within", type=float)
     p.add_argument("--observe", type=float, default=15.0)
+    p.add_argument("--probe", choices=["rtsp", "http", "http10", "short", "close", "silent"],
+                   help="answer reachability probes (POST /probe, /probe-nb5) ahead of RTSP")
     p.add_argument("--misbehave", choices=MISBEHAVIOURS)
     p.add_argument("--close-after", type=int, default=50)
     p.add_argument("--decode", action="store_true", help="decode the audio with ffmpeg")

@@ -164,6 +164,28 @@ class MisbehaviourTest(RaopTestCase):
             socket.create_connection(("127.0.0.1", port), timeout=5)
 
 
+class ProbeTest(unittest.TestCase):
+    def test_probe_is_answered_before_the_session(self):
+        answers = {"rtsp": b"RTSP/1.0 200", "http10": b"HTTP/1.0 200", "close": b""}
+        for mode, want in answers.items():
+            r = RaopRun(["--probe", mode])
+            self.addCleanup(shutil.rmtree, r.out, True)
+            with socket.create_connection(("127.0.0.1", r.port), timeout=5) as c:
+                c.sendall(b"POST /probe-nb5 HTTP/1.1\r\nAccept: */*\r\n"
+                          b"Connection: close\r\nUser-Agent: Castvane\r\n\r\n")
+                got = b""
+                while len(got) < 12:
+                    chunk = c.recv(12 - len(got))
+                    if not chunk:
+                        break
+                    got += chunk
+            self.assertEqual(got, want, mode)
+            r.serve()  # the RTSP session still follows on a connection of its own
+            self.assertEqual(r.rc, 0, r.violations())
+            self.assertEqual(r.summary["probes"][0]["request"], "POST /probe-nb5 HTTP/1.1")
+            self.assertEqual(r.summary["outcome"], "streaming")
+
+
 class DriverTest(unittest.TestCase):
     def test_raop_and_both_receivers(self):
         drive = [sys.executable, os.path.join(HERE, "run_with_receiver.py")]

@@ -1,0 +1,3 @@
+#include "backend/BEOPRecords.h"
+
+std::atomic<int> BEOPOperation::live_{0};
