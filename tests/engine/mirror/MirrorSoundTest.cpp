@@ -9,6 +9,7 @@
 #include <string>
 
 #include "FakeReceiver.h"
+#include "TestLog.h"
 #include "classlib/Str.h"
 #include "engine/audio/FedCaptor.h"
 #include "engine/mirror/Mirror.h"
@@ -139,4 +140,21 @@ TEST_F(MirrorSound, WithoutTheAudioServiceTheSessionMirrorsWithoutSound) {
     }
     StopAndDelete(m);
   }
+}
+
+TEST_F(MirrorSound, AudioPortZeroMirrorsWithoutSoundAndConnectsNoAudioService) {
+  SetAudioCaptorFactory(&CFedCaptor::Make);
+  FakeReceiver mirror(FakeReceiver::Mode::kNormal);
+  const size_t mark = TestLog::Get().Mark();
+  CMirror* m = Make(mirror.port());
+  ASSERT_TRUE(m->Start("127.0.0.1", 0));
+  ASSERT_TRUE(WaitStatus(m, L"Mirror to 127.0.0.1 without the Audio", 10000)) << cl::WideToUtf8(m->StatusText());
+  const long long passes = m->LoopPasses();
+  ASSERT_TRUE(WaitFor([&] { return m->LoopPasses() > passes + 5; }, 5000));
+  EXPECT_EQ(m->LastError(), 0);
+  ASSERT_NE(m->Audio(), nullptr);
+  EXPECT_EQ(m->Audio()->Captor(), nullptr);
+  // No RAOP session was tried (its failure would be logged).
+  EXPECT_FALSE(TestLog::Get().ContainsSince(mark, "[Audio]Init raop failed"));
+  StopAndDelete(m);
 }
