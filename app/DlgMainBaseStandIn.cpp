@@ -13,11 +13,14 @@ const cl::MessageMap* CDlgMainBaseStandIn::GetMessageMap() const {
 
 BOOL CDlgMainBaseStandIn::OnInitDialog() {
   if (!cl::CDialog::OnInitDialog()) return FALSE;
-  // The picture decides the size, as the skinned base does.
+  // The picture is the whole window, as with the skinned base (which clips
+  // the window to its picture): no caption, the picture's size.
+  SetWindowLongPtrW(m_hWnd, GWL_STYLE, GetStyle() & ~(WS_CAPTION | WS_THICKFRAME));
   background_ = cl::LoadPngResource(pngId_);
   if (background_) {
     SetWindowPos(m_hWnd, nullptr, 0, 0, static_cast<int>(background_->GetWidth()),
-                 static_cast<int>(background_->GetHeight()), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                 static_cast<int>(background_->GetHeight()),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
   }
   InitDialogHook();
   RECT rc;

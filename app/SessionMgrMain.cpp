@@ -31,7 +31,8 @@ bool CDlgSessionMgr::Create(HWND parent, HWND mainWindow) {
   main_ = mainWindow;
   RECT rc;
   GetClientRect(parent, &rc);
-  if (!CreateEx(0, nullptr, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, rc, parent, 1)) return false;
+  const wchar_t* cls = RegisterWndClass(0, LoadCursor(nullptr, IDC_ARROW), reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+  if (!CreateEx(0, cls, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, rc, parent, 1)) return false;
   font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
   const HINSTANCE inst = GetModuleHandleW(nullptr);
   header_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, m_hWnd, nullptr, inst, nullptr);

@@ -36,6 +36,15 @@ HANDLE TundraInstanceEvent() {
 CTundraApp::CTundraApp() : cl::CWinApp(nullptr) {
   // Registered with the Restart Manager for restart only.
   m_dwRestartManagerSupportFlags = 1;
+  // Built without a name, the application goes by its executable's name
+  // (the caption of its message boxes), as MFC's start-up names it.
+  wchar_t exe[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring name = exe;
+  name.erase(0, name.find_last_of(L"\\/") + 1);
+  const size_t dot = name.rfind(L'.');
+  if (dot != std::wstring::npos) name.erase(dot);
+  m_appName = name;
 }
 
 CTundraApp::~CTundraApp() = default;

@@ -21,8 +21,10 @@
 //   session [MS]           waits for the visible session window; prints its rows
 //   wait-rows N [MS]       waits until the session window lists N receivers
 //   click-row K            clicks row K of the session window
+//   close-session          closes the session window (as its X button does)
 //   box [MS]               waits for a message box; prints its text
 //   box-ok                 presses OK on that message box
+//   boxes                  prints how many message boxes are open
 //   exit-event             sets "Global\Nb5TxExitEvent"; prints how long the
 //                          program took to exit
 //   hold FILE SECONDS      opens FILE without sharing for SECONDS (prints
@@ -105,6 +107,7 @@ Rows SessionRows(HWND session) {
 struct BoxSearch {
   HWND main;
   HWND found = nullptr;
+  int count = 0;
 };
 
 BOOL CALLBACK FindBoxProc(HWND h, LPARAM param) {
@@ -113,15 +116,16 @@ BOOL CALLBACK FindBoxProc(HWND h, LPARAM param) {
   GetClassNameW(h, cls, 16);
   if (h != s->main && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(h) &&
       GetDlgItem(h, 0xFFFF)) {
-    s->found = h;
-    return FALSE;
+    if (!s->found) s->found = h;
+    ++s->count;
   }
   return TRUE;
 }
 
-HWND FindBox() {
+HWND FindBox(int* count = nullptr) {
   BoxSearch s{FindMain()};
   EnumWindows(&FindBoxProc, reinterpret_cast<LPARAM>(&s));
+  if (count) *count = s.count;
   return s.found;
 }
 
@@ -232,6 +236,12 @@ int wmain(int argc, wchar_t** wargv) {
       }
     }
   }
+  if (cmd == "boxes") {
+    int count = 0;
+    FindBox(&count);
+    printf("%d\n", count);
+    return 0;
+  }
   if (cmd == "box-ok") {
     HWND box = FindBox();
     if (!box) {
@@ -334,6 +344,10 @@ int wmain(int argc, wchar_t** wargv) {
         return 1;
       }
     }
+  }
+  if (cmd == "close-session") {
+    HWND s = FindSession();
+    return s && PostMessageW(s, WM_CLOSE, 0, 0) ? 0 : 1;
   }
   if (cmd == "click-row") {
     HWND s = FindSession();
