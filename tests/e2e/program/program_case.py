@@ -260,14 +260,15 @@ def start_receivers(c, host, seconds):
     return rx, raop
 
 
-def connect_typed(c, text):
+def connect_typed(c, text, row=0, rows=1):
     """Types an address as the session panel does, opens the session window
-    (a left click on the tray icon) and clicks the receiver's row."""
+    (a left click on the tray icon) and clicks the receiver's row, which the
+    list shows within one publication (5 s)."""
     c.ctl("token", text)
     c.ctl("post", "0x7F4", "132", "0x202")  # WM_TRAY_NOTIFY, icon 132, WM_LBUTTONUP
-    rc, out = c.ctl("wait-rows", "1", "15000")
+    rc, out = c.ctl("wait-rows", str(rows), "15000")
     c.check(rc == 0 and text in out, "the typed receiver was not listed: %s" % out)
-    c.ctl("click-row", "0")
+    c.ctl("click-row", str(row))
 
 
 def case_mirror_typed_address(c):
@@ -400,6 +401,92 @@ def case_switches(c):
     c.program("-firewall", "-autorun")
     tail = c.log()[before:]
     c.check("autorun not enabled" in tail and "reinstall firewall" not in tail, "two switches: %r" % tail[-300:])
+
+
+def psnr(a, b):
+    r = subprocess.run(["ffmpeg", "-hide_banner", "-nostats", "-v", "info", "-i", a, "-i", b, "-lavfi",
+                        "[1]format=rgb24[b];[0]format=rgb24[a];[a][b]psnr", "-f", "null", "-"],
+                       capture_output=True, text=True)
+    m = re.search(r"average:([0-9.inf]+)", r.stderr)
+    return m.group(1) if m else None
+
+
+def case_demo(c):
+    """What scripts/demo shows: the program started hidden, its preferences,
+    a second start bringing the session window forward, a typed address
+    mirrored to the test receiver, a refused connection's box, and the exit
+    event. Narrated with "[demo]" lines; pictures numbered in order."""
+    seconds = int(os.environ.get("DEMO_SECONDS", "6"))
+
+    def say(text):
+        print("[demo] " + text, flush=True)
+
+    rx, raop = start_receivers(c, "127.0.0.2", seconds)
+    c.background([c.wine_run, os.path.join(c.bin, "test-pattern.exe"), "--seconds", str(seconds + 120),
+                  "--rect", "0,0,800,720"], "test-pattern.log")
+    time.sleep(2)
+    say("starting Tessarine.exe; it lives in the tray (top left) with its main window hidden")
+    c.launch()
+    time.sleep(1)
+    c.shot("1-started")
+    say("the preferences command (tray menu: Preferences) shows the panel")
+    c.ctl("command", "32789")
+    time.sleep(1.5)
+    c.shot("2-preferences")
+    c.ctl("command", "32789")
+    say("a second start hands over to the first, which shows its session window")
+    c.program()
+    c.ctl("session", "15000")
+    c.shot("3-session-window")
+    say("typing 127.0.0.2 in the session window and clicking its row: mirroring for %d s" % seconds)
+    connect_typed(c, "127.0.0.2")
+    rc, out = c.ctl("wait-status", "Mirror to 127.0.0.2", "20000")
+    say("status line: %s" % out)
+    time.sleep(seconds)
+    c.shot("4-mirroring")
+    shutil.copy(os.path.join(c.out, "4-mirroring.png"), os.path.join(c.out, "screen.png"))
+    rc, out = c.ctl("send-command", "32779")
+    say("stopped (the stop command was answered in %s)" % out.replace("answered in ", ""))
+    for p in (rx, raop):
+        try:
+            p.wait(20)
+        except subprocess.TimeoutExpired:
+            p.terminate()
+            p.wait(20)
+    s = {}
+    try:
+        s = json.load(open(os.path.join(c.out, "receiver", "summary.json")))
+    except (OSError, ValueError):
+        say("the receiver wrote no summary (see %s/receiver.log)" % c.out)
+    p, d = s.get("packets", {}), s.get("decode") or {}
+    say("receiver: outcome %s, %s" % (s.get("outcome"), "no violations" if s.get("ok") else
+                                     "violations: %s" % "; ".join(s.get("violations", [])[:5])))
+    say("pictures received: %d (%d key frames); decoded by ffmpeg: %s at %sx%s; %s fps" % (
+        p.get("bitstream_with_data", 0), p.get("keyframes", 0), d.get("frames"), d.get("width"),
+        d.get("height"), (s.get("fps") or {}).get("by_arrival")))
+    try:
+        r = json.load(open(os.path.join(c.out, "raop", "summary.json")))
+        say("audio receiver on port 47000: outcome %s; RTSP %s" % (r.get("outcome"), " ".join(r.get("methods") or [])))
+    except (OSError, ValueError):
+        pass
+    last = os.path.join(c.out, "receiver", "last.png")
+    if os.path.exists(last):
+        shutil.copy(last, os.path.join(c.out, "last.png"))
+        say("last received picture against the screenshot: PSNR %s dB" % psnr(last, os.path.join(c.out, "screen.png")))
+    c.check(s.get("outcome") == "streaming" and p.get("bitstream_with_data", 0) > 0, "nothing was mirrored")
+    say("nobody listens at 127.0.0.3: connecting there shows box 348")
+    connect_typed(c, "127.0.0.3", row=1, rows=2)
+    rc, out = c.ctl("box", "20000")
+    time.sleep(0.5)
+    c.shot("5-box-348")
+    say("box: %s" % out)
+    c.ctl("box-ok")
+    say("setting \"Global\\Nb5TxExitEvent\" ends the program")
+    rc, out = c.ctl("exit-event")
+    say(out)
+    for name in ("1-started", "2-preferences", "3-session-window", "4-mirroring", "last", "5-box-348"):
+        say("picture: %s" % os.path.join(c.out, name + ".png"))
+    say("log: %s" % os.path.join(c.out, "Nb5TX_LOG.txt"))
 
 
 def main():
