@@ -27,6 +27,10 @@
 //   boxes                  prints how many message boxes are open
 //   exit-event             sets "Global\Nb5TxExitEvent"; prints how long the
 //                          program took to exit
+//   start-and-wait EXE [ARGS...]
+//                          starts EXE (a second start, "-x") while holding the
+//                          running program; prints both exit codes and how
+//                          long after the start the running program ended
 //   hold FILE SECONDS      opens FILE without sharing for SECONDS (prints
 //                          "holding" once it is open)
 #include <windows.h>
@@ -357,6 +361,34 @@ int wmain(int argc, wchar_t** wargv) {
       return 1;
     }
     return PostMessageW(row, BM_CLICK, 0, 0) ? 0 : 1;
+  }
+  if (cmd == "start-and-wait") {
+    if (args.size() < 2) return Usage();
+    DWORD pid = 0;
+    GetWindowThreadProcessId(main, &pid);
+    HANDLE running = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    std::wstring line = L"\"" + std::wstring(wargv[2]) + L"\"";
+    for (int i = 3; i < argc; ++i) line += std::wstring(L" ") + wargv[i];
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    const DWORD t0 = Now();
+    if (!running || !CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      printf("could not start or hold: %lu\n", GetLastError());
+      return 1;
+    }
+    CloseHandle(pi.hThread);
+    DWORD started = 0, ended = 0;
+    WaitForSingleObject(pi.hProcess, 20000);
+    GetExitCodeProcess(pi.hProcess, &started);
+    CloseHandle(pi.hProcess);
+    const DWORD r = WaitForSingleObject(running, 20000);
+    const DWORD took = Now() - t0;
+    GetExitCodeProcess(running, &ended);
+    CloseHandle(running);
+    printf("started program exited with %lu; running program %s %lu after %lu ms\n", started,
+           r == WAIT_OBJECT_0 ? "exited with" : "still runs, code", ended, took);
+    return 0;
   }
   if (cmd == "exit-event") {
     DWORD pid = 0;
