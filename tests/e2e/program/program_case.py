@@ -143,6 +143,13 @@ class Case:
             self.failures.append(what)
         return ok
 
+    def reg_values(self, key):
+        path = os.path.join(self.out, ".reg.txt")
+        with open(path, "w") as f:
+            subprocess.run([self.wine_run, "reg", "query", key], stdout=f, stderr=subprocess.STDOUT, timeout=60)
+        text = open(path, encoding="utf-8", errors="replace").read()
+        return {m.group(1): m.group(2) for m in re.finditer(r"^\s+(\S+)\s+REG_\w+\s+(\S*)", text, re.M)}
+
     def visible(self):
         rc, out = self.ctl("main")
         return rc == 0 and "visible 1" in out
@@ -180,6 +187,9 @@ def case_hidden_until_asked(c):
     """Hidden before the preferences command (also when started with "-X",
     which is no switch); Enter and Escape do nothing, hidden or shown; the
     preferences command toggles; the exit event ends it."""
+    # The prefix is the build's: start from no stored tuning values.
+    subprocess.run([c.wine_run, "reg", "delete", "HKCU\\Software\\Orvanta\\Tessarine Sender", "/f"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
     c.launch("-X")
     time.sleep(1)
     c.check(not c.visible(), "visible before the preferences command")
@@ -202,6 +212,10 @@ def case_hidden_until_asked(c):
     c.ctl("command", "32789")
     time.sleep(1.5)
     c.check(not c.visible(), "the second preferences command did not hide the window")
+    # Hiding the panel by the command writes the six tuning values.
+    values = c.reg_values("HKCU\\Software\\Orvanta\\Tessarine Sender")
+    for name in ("txFps", "txQuailty", "txVolume", "txCursor", "txScale", "txDDI"):
+        c.check(name in values, "%s was not written when the panel was hidden: %s" % (name, sorted(values)))
     # One about box at a time: a second request brings the open one forward.
     c.ctl("command", "57664")
     c.ctl("box", "10000")
