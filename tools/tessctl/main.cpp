@@ -25,6 +25,11 @@
 //   box [MS]               waits for a message box; prints its text
 //   box-ok                 presses OK on that message box
 //   boxes                  prints how many message boxes are open
+//   prompt CAPTION [MS]    waits for the input box of that caption; prints
+//                          its prompt (1142)
+//   prompt-answer CAPTION [TEXT]
+//                          types TEXT into the input box and presses OK;
+//                          without TEXT presses Cancel
 //   exit-event             sets "Global\Nb5TxExitEvent"; prints how long the
 //                          program took to exit
 //   start-and-wait EXE [ARGS...]
@@ -239,6 +244,29 @@ int wmain(int argc, wchar_t** wargv) {
         return 1;
       }
     }
+  }
+  if (cmd == "prompt" || cmd == "prompt-answer") {
+    if (args.size() < 2) return Usage();
+    const DWORD ms = cmd == "prompt" ? Number(arg(2, "20000")) : 0;
+    HWND box = nullptr;
+    for (DWORD t0 = Now();; Sleep(50)) {
+      box = FindWindowW(L"#32770", wargv[2]);
+      if ((box && IsWindowVisible(box)) || Now() - t0 >= ms) break;
+    }
+    if (!box) {
+      printf("no input box\n");
+      return 1;
+    }
+    if (cmd == "prompt") {
+      Print(Text(GetDlgItem(box, 1142)));
+      return 0;
+    }
+    if (args.size() >= 3) {
+      DWORD_PTR r = 0;
+      SendMessageTimeoutW(GetDlgItem(box, 1143), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(wargv[3]), 0, 5000, &r);
+      return PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
+    }
+    return PostMessageW(box, WM_COMMAND, IDCANCEL, 0) ? 0 : 1;
   }
   if (cmd == "boxes") {
     int count = 0;

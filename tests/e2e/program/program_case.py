@@ -372,6 +372,30 @@ def case_refused_connection(c):
     c.exit_by_event()
 
 
+def case_password_prompt(c):
+    """A receiver that wants a password: the session thread asks the main
+    window, which shows the input box (title 315, prompt 316); Cancel
+    leaves it at that."""
+    rx_dir = os.path.join(ROOT, "tools", "test-receiver")
+    rx = c.background([sys.executable, os.path.join(rx_dir, "receiver.py"), "--host", "127.0.0.2", "--port", "7100",
+                       "--out", os.path.join(c.out, "receiver"), "--password", "s3cret", "--no-ntp",
+                       "--expect-outcome", "challenged", "--timeout", "60"], "receiver.log")
+    c.launch()
+    connect_typed(c, "127.0.0.2")
+    rc, out = c.ctl("prompt", "Tessarine Password", "20000")
+    c.check(rc == 0 and out == "Please enter the password", "no password prompt: %s" % out)
+    c.shot("password-prompt")
+    c.ctl("prompt-answer", "Tessarine Password")
+    time.sleep(1)
+    c.check(c.ctl("prompt-answer", "Tessarine Password")[0] != 0, "the input box stayed after Cancel")
+    # The refused session keeps its socket until it is stopped: at the exit.
+    c.exit_by_event()
+    try:
+        c.check(rx.wait(30) == 0, "the receiver saw something other than a challenged connection")
+    except subprocess.TimeoutExpired:
+        c.check(False, "the receiver did not end")
+
+
 def case_config_ini_held(c):
     """config.ini held open elsewhere: the error box, then quit before the
     firewall step; no backend thread, no main window."""
