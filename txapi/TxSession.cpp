@@ -26,16 +26,20 @@ bool ProbeThreadRuns() {
   return g_hProbeThread != INVALID_HANDLE_VALUE;
 }
 
-}  // namespace
-
-void ResetProbeRound() {
+// A probe thread that still runs ends after the entry it holds.
+void EndProbes() {
   {
-    // An earlier probe thread ends after the entry it holds.
     ProbeGuard g(ProbeStateLock());
     g_vecProbeQueue.clear();
   }
   if (!WaitProbeIdle(kProbeBoundMs + 1000))
     ZtLogger::Instance().Warn("[Network] earlier probe still running");
+}
+
+}  // namespace
+
+void ResetProbeRound() {
+  EndProbes();
   ProbeGuard g(ProbeStateLock());
   g_vecProbeReachable.clear();
   g_strLookupCode.clear();
@@ -192,6 +196,9 @@ void CTxSession::ReleaseAll() {
   }
   RemoveExtendedDisplay();
   StopBEOPMgr();
+  // No thread of the library runs on once the host has freed it (it may
+  // unload the DLL next).
+  EndProbes();
 }
 
 void CTxSession::NoteSessionEnd() {

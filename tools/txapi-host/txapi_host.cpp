@@ -5,8 +5,9 @@
 //
 // Offline.* need no peer: before Init, after Free, a null connection ID,
 // unknown commands, the parameter layout, objects sharing a session, the
-// resources. They run on any Windows, also the 32-bit guest:
-//     txapi-host.exe --gtest_filter=Offline.*
+// resources; Afterwards.* checks that no log was written. They run on any
+// Windows, also the 32-bit guest:
+//     txapi-host.exe --gtest_filter=-WithPeers.*
 // (Nb5TxAPI.dll beside it; Init sends a device registration that fails
 // without a backend, which the cases do not look at.)
 //
@@ -211,6 +212,29 @@ class WithPeers : public ::testing::Test {
   }
 };
 
+// The files of the log folder ("\Tessarine" of the roaming application
+// data): names, sizes and write times.
+std::string LogFolderState() {
+  wchar_t appData[MAX_PATH];
+  if (!GetEnvironmentVariableW(L"APPDATA", appData, MAX_PATH)) return "no APPDATA";
+  const std::wstring dir = std::wstring(appData) + L"\\Tessarine\\";
+  WIN32_FIND_DATAW f;
+  HANDLE h = FindFirstFileW((dir + L"*").c_str(), &f);
+  if (h == INVALID_HANDLE_VALUE) return "no folder";
+  std::string state;
+  do {
+    char line[400];
+    snprintf(line, sizeof(line), "%ls %lu %lu.%lu\n", f.cFileName,
+             static_cast<unsigned long>(f.nFileSizeLow),
+             static_cast<unsigned long>(f.ftLastWriteTime.dwHighDateTime),
+             static_cast<unsigned long>(f.ftLastWriteTime.dwLowDateTime));
+    state += line;
+  } while (FindNextFileW(h, &f));
+  FindClose(h);
+  return state;
+}
+std::string g_logFolderBefore;
+
 const char kOneInterface[] = "[{\"ip\": \"127.0.0.2\", \"mac\": \"aa:bb:cc:dd:ee:01\"}]";
 
 }  // namespace
@@ -218,6 +242,7 @@ const char kOneInterface[] = "[{\"ip\": \"127.0.0.2\", \"mac\": \"aa:bb:cc:dd:ee
 // ------------------------------------------------------------------ offline
 
 TEST(Offline, BeforeInitEveryFunctionGivesItsNoObjectResult) {
+  g_logFolderBefore = LogFolderState();
   Library& l = Lib();
   ASSERT_NE(l.dll, nullptr) << "LoadLibrary(Nb5TxAPI.dll): " << ::GetLastError();
   for (const void* fn : {reinterpret_cast<const void*>(l.Init), reinterpret_cast<const void*>(l.Start),
@@ -519,6 +544,13 @@ TEST_F(WithPeers, ASecondInitEndsTheFirstSessionAndRegistersAgain) {
   EXPECT_EQ(l.Free(), 1);
   Sleep(500);
   EXPECT_EQ(Registrations(), registrations + 2);
+}
+
+// The library never starts the logger: whatever ran, the log folder is as
+// it was before the first call.
+TEST(Afterwards, TheLibraryWroteNoLog) {
+  if (g_logFolderBefore.empty()) GTEST_SKIP() << "runs after Offline.BeforeInit";
+  EXPECT_EQ(LogFolderState(), g_logFolderBefore);
 }
 
 int main(int argc, char** argv) {
