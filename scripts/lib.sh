@@ -52,6 +52,35 @@ prepare_wine_prefix() {
     timeout 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
     timeout 120 wineserver -w || true
   fi
+  configure_wine_prefix
+}
+
+# What the user-interface tests need of a prefix, applied once to new and
+# existing prefixes alike (the stamp names this version of the settings):
+# Tahoma from fonts-wine in the prefix's Fonts folder (Wine's stand-in for
+# "MS Shell Dlg"; Debian's Wine does not find its own copy), "Arial" and
+# "Calibri" replaced by the Liberation Sans and Carlito faces that
+# fontconfig provides (GDI+ finds no family by those names otherwise), and
+# no winedbg crash dialog (it keeps a crashed test process alive).
+configure_wine_prefix() {
+  local stamp="$WINEPREFIX/.tessarine-prefix-1"
+  [ -f "$stamp" ] && return 0
+  step "configuring Wine prefix (fonts, crash dialog)"
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  cp -f /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf \
+    "$WINEPREFIX/drive_c/windows/Fonts/"
+  local reg="$WINEPREFIX/drive_c/tessarine-prefix.reg"
+  printf '%s\r\n' 'REGEDIT4' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+    '"Arial"="Liberation Sans"' '"Calibri"="Carlito"' '' \
+    '[HKEY_CURRENT_USER\Software\Wine\WineDbg]' '"ShowCrashDialog"=dword:00000000' '' >"$reg"
+  if timeout 120 /usr/lib/wine/wine64 regedit /S 'C:\tessarine-prefix.reg' >/dev/null 2>&1; then
+    timeout 120 wineserver -w || true
+    touch "$stamp"
+  else
+    step "could not configure the Wine prefix"
+  fi
+  rm -f "$reg"
 }
 
 stop_wine() {

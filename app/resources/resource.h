@@ -1,0 +1,140 @@
+// Resource ids of the program (dialogs, controls, menus, pictures, strings).
+// Read by the resource compiler and by C++ alike: plain #defines only.
+#pragma once
+
+// Dialog templates
+#define IDD_PREFERENCES 101
+#define IDD_INPUT_BOX 314
+
+// Controls of the preferences panel (template 101)
+#define IDC_STATUS_LINE 1001
+#define IDC_STATS_LINE 1005
+#define IDC_QUALITY_SLIDER 1006
+#define IDC_FPS_SLIDER 1007
+#define IDC_FPS_LABEL 1008
+#define IDC_QUALITY_HIGH 1009
+#define IDC_FPS_VALUE 1010
+#define IDC_QUALITY_LOW 1011
+#define IDC_AUTOSCALING_CHECK 1012
+#define IDC_CURSOR_CHECK 1013
+#define IDC_SELECT_AREA 1014
+#define IDC_PROXY 1033
+#define IDC_RESET 1118
+#define IDC_QUALITY_LABEL 1133
+#define IDC_VOLUME_LABEL 1134
+#define IDC_VOLUME_SLIDER 1135
+#define IDC_VOLUME_VALUE 1136
+#define IDC_CLOSE 1137
+#define IDC_TITLE 1138
+#define IDC_SAVE 1139
+#define IDC_CURSOR_LABEL 1140
+#define IDC_AUTOSCALING_LABEL 1141
+#define IDC_HWACCEL_CHECK 1144
+#define IDC_HWACCEL_LABEL 1145
+
+// Controls of the input box (template 314; OK and Cancel are IDOK, IDCANCEL)
+#define IDC_INPUT_PROMPT 1142
+#define IDC_INPUT_EDIT 1143
+
+// Icons: the main window's, the tray's
+#define IDI_MAIN 129
+#define IDI_TRAY 130
+
+// Menus: the settings menu (tray, session panel), the display menu
+#define IDR_SETTINGS_MENU 133
+#define IDR_DISPLAY_MENU 303
+
+// Bitmaps of the settings menu's items
+#define IDB_MENU_PREFERENCES 300
+#define IDB_MENU_UPDATE 301
+#define IDB_MENU_ABOUT 302
+
+// PNG pictures (resource type "PNG")
+#define IDP_PREFERENCES_BACKGROUND 235
+
+// Commands of the menus
+#define ID_STOP_MIRRORING 32779
+#define ID_TOGGLE_PREFERENCES 32780
+#define ID_RESELECT_DISPLAY 32783
+#define ID_PREFERENCES 32789
+#define ID_CHECK_UPDATE 32790
+#define ID_DISPLAY_MENU_TITLE 32791
+#ifndef ID_APP_ABOUT
+#define ID_APP_ABOUT 57664
+#endif
+#ifndef ID_APP_EXIT
+#define ID_APP_EXIT 57665
+#endif
+
+// Strings
+#define IDS_APP_NAME 139
+#define IDS_WELCOME_TEXT 142
+#define IDS_NEXT 150
+#define IDS_CANCEL 151
+#define IDS_EULA_TITLE 152
+#define IDS_EULA_CRASH_REPORTS 153
+#define IDS_ACCEPT 154
+#define IDS_DECLINE 155
+#define IDS_OK 162
+#define IDS_CLOSE 201
+#define IDS_DONT_SHOW_AGAIN 202
+#define IDS_UNABLE_TO_MIRROR 203
+#define IDS_BONJOUR_REQUIRED 204
+#define IDS_OBTAIN_BONJOUR 207
+#define IDS_ITUNES 208
+#define IDS_BONJOUR_PRINT_SERVICES 209
+#define IDS_INSTALL_BONJOUR 212
+#define IDS_BONJOUR_NOT_RUNNING 213
+#define IDS_RESTART_BONJOUR_FAILED 214
+#define IDS_RESTART_BONJOUR 215
+#define IDS_OTHER_SESSION 216
+#define IDS_INVALID_SERVER 220
+#define IDS_INVALID_PORT 221
+#define IDS_PROXY_SETTINGS 222
+#define IDS_NO_PROXY 223
+#define IDS_PROXY_AUTO 224
+#define IDS_PROXY_MANUAL 225
+#define IDS_PROXY_SERVER 226
+#define IDS_PROXY_USERNAME 227
+#define IDS_PROXY_PASSWORD 228
+#define IDS_APPLY 229
+#define IDS_VERSION 238
+#define IDS_ACKNOWLEDGEMENTS 242
+#define IDS_COLUMN_CONTROL 278
+#define IDS_COLUMN_PARTICIPANT 279
+#define IDS_COLUMN_SOUND 280
+#define IDS_PASSWORD_TITLE 315
+#define IDS_PASSWORD_PROMPT 316
+#define IDS_PASSWORD_INCORRECT 317
+#define IDS_DEVICE_NOT_FOUND 318
+#define IDS_INVALID_CONNECTION_ID 319
+#define IDS_SELECT_AREA 320
+#define IDS_QUALITY 321
+#define IDS_QUALITY_LOW 322
+#define IDS_QUALITY_HIGH 323
+#define IDS_VOLUME 324
+#define IDS_FPS 325
+#define IDS_CURSOR 326
+#define IDS_AUTOSCALING 327
+#define IDS_HW_ACCELERATION 328
+#define IDS_PROXY 329
+#define IDS_RESET 330
+#define IDS_SAVE 331
+#define IDS_EXTEND_FAILED 332
+#define IDS_CLICK_TO_START 333
+#define IDS_FULLSCREEN 334
+#define IDS_EXTEND_DISPLAY 335
+#define IDS_STOP 336
+#define IDS_USE_TO 337
+#define IDS_MIRROR 338
+#define IDS_EXTEND_DESKTOP 339
+#define IDS_CONNECT_TITLE 340
+#define IDS_CONNECT_PROMPT 341
+#define IDS_PREFERENCES 342
+#define IDS_UPDATE 343
+#define IDS_EXIT 344
+#define IDS_LANGUAGE_TAG 345
+#define IDS_ABOUT 346
+#define IDS_API_UNREACHABLE 347
+#define IDS_CONNECT_OFFLINE 348
+#define IDS_CONNECT_FIREWALL 349
