@@ -95,6 +95,7 @@ int CTxSession::InitSettings() {
 }
 
 int CTxSession::Start(const Nb5TxInitParameters& params) {
+  NoteSessionEnd();
   if (!params.ConnectionId) {
     lastError_ = TXAPI_ERR_NO_CONNECTION_ID;
     return 0;
@@ -151,6 +152,7 @@ void CTxSession::StopMirror() {
 }
 
 int CTxSession::ExtendDisplay() {
+  NoteSessionEnd();
   if (!mirror_) {
     lastError_ = TXAPI_ERR_NO_SESSION;
     return 0;
@@ -166,6 +168,7 @@ int CTxSession::ExtendDisplay() {
 }
 
 int CTxSession::SwitchDisplay(int index) {
+  NoteSessionEnd();
   params_.displayIndex = index;
   if (!mirror_) {
     lastError_ = TXAPI_ERR_NO_SESSION;
@@ -201,6 +204,8 @@ void CTxSession::ReleaseAll() {
   EndProbes();
 }
 
+// Taken in when the host next looks or acts, so a code set afterwards by a
+// command is never overwritten by the earlier end.
 void CTxSession::NoteSessionEnd() {
   if (!mirror_ || !mirrorRunning_) return;
   const MirrorStatus s = mirror_->Status();

@@ -123,6 +123,12 @@ class TxSessionTest : public ::testing::Test {
     }
     ASSERT_EQ(s.StartMirror(), 1);
   }
+  // The same, once it has ended (taken in by the session).
+  static void StartEndedMirror(CTxSession& s) {
+    StartRefusedMirror(s);
+    ASSERT_TRUE(WaitStopped(s, 10000));
+    ASSERT_EQ(s.LastError(), kConnectFailed);
+  }
   static bool WaitStopped(CTxSession& s, DWORD ms) {
     for (DWORD t = 0; t < ms; t += 50) {
       if (s.IsStopped()) return true;
@@ -300,6 +306,13 @@ TEST_F(TxSessionTest, ASessionThatEndsByItselfCountsAsStoppedWithItsError) {
   EXPECT_EQ(s.Mirror(), nullptr);
   EXPECT_EQ(s.LastError(), kConnectFailed);
   EXPECT_EQ(s.IsStopped(), 1);
+
+  // An end nobody asked about yet comes before a later command's code.
+  StartRefusedMirror(s);
+  for (int i = 0; i < 200 && s.Mirror()->Status().state != MirrorState::kFailed; ++i) Sleep(50);
+  EXPECT_EQ(s.SwitchDisplay(1), 0);
+  EXPECT_EQ(s.LastError(), TXAPI_ERR_SWITCH_DISPLAY);
+  EXPECT_EQ(s.IsStopped(), 1);
 }
 
 namespace {
@@ -391,7 +404,7 @@ TEST_F(TxSessionTest, DisplayCommandsWithoutASessionSet10006AndKeepTheIndex) {
 TEST_F(TxSessionTest, ExtendReusesItsManagerAndStopRemovesTheDisplay) {
   FakeDisplayPlatform p = PcWithSparePort();
   CTxSession s(&p);
-  StartRefusedMirror(s);
+  StartEndedMirror(s);
   ASSERT_EQ(s.ExtendDisplay(), 1);
   CExtendDisplay* manager = s.ExtendedDisplay();
   ASSERT_NE(manager, nullptr);
@@ -407,7 +420,7 @@ TEST_F(TxSessionTest, ExtendReusesItsManagerAndStopRemovesTheDisplay) {
 TEST_F(TxSessionTest, AFailedExtendSets10009AndKeepsTheManager) {
   FakeDisplayPlatform p = StandardPc(false, false);  // no spare port, no driver
   CTxSession s(&p);
-  StartRefusedMirror(s);
+  StartEndedMirror(s);
   EXPECT_EQ(s.ExtendDisplay(), 0);
   EXPECT_EQ(s.LastError(), TXAPI_ERR_EXTEND_DISPLAY);
   EXPECT_NE(s.ExtendedDisplay(), nullptr);
@@ -418,7 +431,7 @@ TEST_F(TxSessionTest, AFailedExtendSets10009AndKeepsTheManager) {
 TEST_F(TxSessionTest, SwitchRemovesTheExtendedDisplayOnlyAfterItSucceeded) {
   FakeDisplayPlatform p = PcWithSparePort();
   CTxSession s(&p);
-  StartRefusedMirror(s);
+  StartEndedMirror(s);
   ASSERT_EQ(s.ExtendDisplay(), 1);
   // Wine has one monitor: display 1 does not exist, and the capture stays
   // on the extended display, which must stay too.
