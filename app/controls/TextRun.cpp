@@ -163,10 +163,27 @@ bool InLinkLine(const TextRunBlock& block, POINT pt) {
 
 void DrawRuns(Gdiplus::Graphics& g, const TextRunBlock& block, const Gdiplus::Font& font,
               const Gdiplus::StringFormat& format, int clientWidth, float dx, float dy) {
+  // Each character is drawn on its own at its measured box. The box already
+  // holds the alignment and GDI+'s leading padding, so the characters are
+  // drawn near-aligned, unwrapped and one padding to the left; a layout as
+  // narrow as the box would make GDI+ wrap the character away.
   std::unique_ptr<Gdiplus::StringFormat> fmt(format.Clone());
   if (!fmt) return;
   fmt->SetFormatFlags(Gdiplus::StringFormatFlagsNoClip | Gdiplus::StringFormatFlagsDisplayFormatControl |
-                      Gdiplus::StringFormatFlagsNoFitBlackBox);
+                      Gdiplus::StringFormatFlagsNoFitBlackBox | Gdiplus::StringFormatFlagsNoWrap);
+  fmt->SetAlignment(Gdiplus::StringAlignmentNear);
+  fmt->SetLineAlignment(Gdiplus::StringAlignmentNear);
+  float pad = 0;
+  {
+    std::vector<Gdiplus::RectF> probe;
+    MeasureCharacterBoxes(g, L"x", font, Gdiplus::RectF(0, 0, 1000, 1000), *fmt, &probe);
+    if (!probe.empty()) pad = probe[0].X;
+  }
+  const float wide = 4.0f * font.GetHeight(&g) + 20.0f;
+  auto cell = [&](const Gdiplus::RectF& b, float width) {
+    return Gdiplus::RectF(b.X - pad + dx, b.Y + dy, width, b.Height > 0 ? b.Height : font.GetHeight(&g));
+  };
+
   const int total = static_cast<int>(std::min(block.boxes.size(), block.text.size()));
   int lastDrawn = total - 1;
   int anchor = -1;
@@ -182,10 +199,9 @@ void DrawRuns(Gdiplus::Graphics& g, const TextRunBlock& block, const Gdiplus::Fo
     const int first = index;
     Gdiplus::SolidBrush brush{Gdiplus::Color(run.colour)};
     for (size_t c = 0; c < run.text.size() && index <= lastDrawn; ++c, ++index) {
-      Gdiplus::RectF box = block.boxes[index];
-      box.X += dx;
-      box.Y += dy;
-      g.DrawString(&block.text[index], 1, &font, box, fmt.get(), &brush);
+      const Gdiplus::RectF& b = block.boxes[index];
+      if (b.Width <= 0 && b.X == 0 && b.Y == 0) continue;  // did not fit the layout
+      g.DrawString(&block.text[index], 1, &font, cell(b, wide), fmt.get(), &brush);
     }
     if (run.link && run.IsActive() && index > first) {
       Gdiplus::Pen pen{Gdiplus::Color(run.colour), 1.0f};
@@ -196,19 +212,19 @@ void DrawRuns(Gdiplus::Graphics& g, const TextRunBlock& block, const Gdiplus::Fo
   }
   if (anchor >= 0) {
     const Gdiplus::RectF& b = block.boxes[anchor];
-    Gdiplus::RectF box(b.X + b.Width + dx, b.Y + dy, static_cast<float>(kEllipsisWidth), b.Height);
+    Gdiplus::RectF at(b.X + b.Width, b.Y, static_cast<float>(kEllipsisWidth), b.Height);
     // The colour of the run the anchor belongs to.
     Gdiplus::ARGB colour = 0xFFFFFFFF;
-    int at = 0;
+    int start = 0;
     for (const TextRun& run : block.runs) {
-      if (anchor < at + static_cast<int>(run.text.size())) {
+      if (anchor < start + static_cast<int>(run.text.size())) {
         colour = run.colour;
         break;
       }
-      at += static_cast<int>(run.text.size());
+      start += static_cast<int>(run.text.size());
     }
     Gdiplus::SolidBrush brush{Gdiplus::Color(colour)};
-    g.DrawString(L"...", 3, &font, box, fmt.get(), &brush);
+    g.DrawString(L"...", 3, &font, cell(at, wide), fmt.get(), &brush);
   }
 }
 
