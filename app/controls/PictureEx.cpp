@@ -225,7 +225,18 @@ void CPictureEx::StopAnimation() {
   stopRequested_ = true;
   if (stopEvent_) SetEvent(stopEvent_);
   if (thread_) {
-    WaitForSingleObject(thread_, 5000);
+    // The thread may be inside a call that waits for this (UI) thread, such
+    // as invalidating the control: messages sent to this thread are served
+    // while waiting, so it can finish. Bounded at 5 s in all.
+    const DWORD start = GetTickCount();
+    for (;;) {
+      const DWORD spent = GetTickCount() - start;
+      if (spent >= 5000) break;
+      DWORD r = MsgWaitForMultipleObjects(1, &thread_, FALSE, 5000 - spent, QS_SENDMESSAGE);
+      if (r != WAIT_OBJECT_0 + 1) break;
+      MSG msg;
+      PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
     CloseHandle(thread_);
     thread_ = nullptr;
   }

@@ -112,6 +112,26 @@ bool WaitForPixel(int x, int y, COLORREF want, int tol, DWORD ms) {
   return PumpUntil([&] { return Near(ScreenPixel(x, y), want, tol); }, ms);
 }
 
+SolidWindow::SolidWindow(const RECT& r, COLORREF colour) {
+  brush_ = CreateSolidBrush(colour);
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = DefWindowProcW;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"kittest.solid";
+  RegisterClassW(&wc);  // once; later calls fail harmlessly
+  hwnd_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, L"kittest.solid", L"", WS_POPUP, r.left, r.top,
+                          r.right - r.left, r.bottom - r.top, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetClassLongPtrW(hwnd_, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(brush_));
+  ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+  UpdateWindow(hwnd_);
+  Pump(100);
+}
+
+SolidWindow::~SolidWindow() {
+  if (hwnd_) DestroyWindow(hwnd_);
+  if (brush_) DeleteObject(brush_);
+}
+
 bool Host::Open(int x, int y) {
   if (!Create(nullptr)) return false;
   SetWindowPos(m_hWnd, HWND_TOPMOST, x, y, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);

@@ -35,6 +35,19 @@ bool WaitForPixel(int x, int y, COLORREF want, int tol = 2, DWORD ms = 5000);
 
 inline COLORREF Rgb(int r, int g, int b) { return RGB(r, g, b); }
 
+// A topmost popup filled with one colour (the window under a translucent
+// one). Destroyed with the object.
+class SolidWindow {
+ public:
+  SolidWindow(const RECT& r, COLORREF colour);
+  ~SolidWindow();
+  HWND hwnd() const { return hwnd_; }
+
+ private:
+  HWND hwnd_ = nullptr;
+  HBRUSH brush_ = nullptr;
+};
+
 // A topmost, foreground popup (template IDD_T_HOST, 450 x 260 pixels at the
 // test font) at (100, 100), into which tests put controls. Shown modeless.
 class Host : public cl::CDialog {
