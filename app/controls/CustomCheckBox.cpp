@@ -117,7 +117,10 @@ bool CCustomCheckBox::BuildImages() {
                    Gdiplus::RectF(static_cast<float>(tr.left), static_cast<float>(tr.top),
                                   static_cast<float>(tr.right - tr.left), static_cast<float>(tr.bottom - tr.top)),
                    &format, &brush);
+      // The label's rectangle reaches 2 pixels below the control; the focus
+      // rectangle stays inside, or its bottom line would never show.
       focusRect_ = tr;
+      if (focusRect_.bottom > client.bottom) focusRect_.bottom = client.bottom;
     } else {
       focusRect_ = client;
     }

@@ -80,6 +80,14 @@ void CDlgInputBox::GrowForPrompt() {
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   SetWindowPos(m_hWnd, nullptr, 0, 0, dialog.right - dialog.left, dialog.bottom - dialog.top + grow,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // The controls below the prompt move down with it, so a prompt of three
+  // lines or more is not hidden behind the edit field.
+  for (HWND c : {edit.m_hWnd, okButton.m_hWnd, cancelButton.m_hWnd}) {
+    RECT r{};
+    GetWindowRect(c, &r);
+    MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+    SetWindowPos(c, nullptr, r.left, r.top + grow, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 void CDlgInputBox::OnOK() {

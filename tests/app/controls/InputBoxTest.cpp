@@ -1,5 +1,5 @@
 // The input box: OK hands back what was typed, Cancel keeps the old text, a
-// long prompt makes it taller (OK and Cancel stay where they were), and on a
+// long prompt makes it taller (and nothing covers it), and on a
 // monitor at 150 % it opens 1.5 times as large (Dpi*: run in a prefix set to
 // LogPixels 144).
 #include <gtest/gtest.h>
@@ -114,8 +114,14 @@ TEST(InputBox, ShortPromptKeepsTheTemplateSizeLongPromptGrows) {
   EXPECT_EQ(big.prompt.bottom - big.prompt.top, big.needed + 5);
   EXPECT_EQ(big.client.bottom - small.client.bottom, big.needed + 5 - 41);
   EXPECT_EQ(big.client.right, small.client.right);
-  EXPECT_EQ(big.ok.top, small.ok.top) << "OK keeps its place from the top";
-  EXPECT_EQ(big.cancel.top, small.cancel.top);
+  // The edit, OK and Cancel move down by as much, so the edit never covers
+  // the prompt's last lines.
+  const int grow = big.client.bottom - small.client.bottom;
+  EXPECT_EQ(big.edit.top, small.edit.top + grow);
+  EXPECT_EQ(big.ok.top, small.ok.top + grow);
+  EXPECT_EQ(big.cancel.top, small.cancel.top + grow);
+  EXPECT_LE(big.prompt.bottom, big.edit.top) << "the prompt ends above the edit";
+  EXPECT_EQ(big.client.bottom - big.ok.bottom, small.client.bottom - small.ok.bottom);
 }
 
 TEST(Dpi, InputBoxOpensHalfAgainAsLargeAt150Percent) {

@@ -1,15 +1,15 @@
 #!/bin/sh
 # run-on-own-display.sh [--compositor] [--logpixels N] -- COMMAND...
 #
-# For the control-kit tests that need a screen or a prefix of their own. Run
-# inside tools/netns/netns-run --prefix-from BUILD (a private copy-on-write
-# view of the build's Wine prefix, with a wineserver of its own): starts an X
-# display of its own (1280x720x24), with a compositing manager (xcompmgr)
-# when asked, so layered windows read back blended; with --logpixels, sets
-# the private prefix's DPI (HKCU "Control Panel\Desktop" LogPixels) and
-# Windows version (10, where programs read a monitor's DPI) before COMMAND
-# starts. Everything started here is stopped by process id at the end; the
-# build's own prefix is never touched.
+# For the control-kit tests and the gallery, which need a screen or a prefix
+# of their own. Run inside tools/netns/netns-run --prefix-from BUILD (a
+# private copy-on-write view of the build's Wine prefix, with a wineserver
+# of its own): starts an X display of its own (1280x720x24), with a
+# compositing manager (xcompmgr) when asked, so layered windows read back
+# blended; with --logpixels, sets the private prefix's DPI (HKCU "Control
+# Panel\Desktop" LogPixels) and Windows version (10, where programs read a
+# monitor's DPI) before COMMAND starts. Everything started here is stopped
+# by process id at the end; the build's own prefix is never touched.
 set -eu
 compositor=0 logpixels=""
 while [ $# -gt 0 ]; do
