@@ -3,6 +3,7 @@
 // shows, and the clicks their parent was told about.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include "KitTest.h"
 #include "app/controls/CustomCheckBox.h"
@@ -91,6 +92,45 @@ TEST(PictureButton, MissingPictureDrawsNothingUntilRenderedAgain) {
   button.MarkDirty();
   EXPECT_TRUE(kittest::WaitForPixel(in.x, in.y, kNormal, 2, 3000));
   EXPECT_TRUE(button.renderOk());
+}
+
+TEST(PictureButton, TooltipOnEveryMoveOnlyWhenEnabled) {
+  kittest::Host host;
+  ASSERT_TRUE(host.Open());
+  CPictureButton tipped, plain;
+  ASSERT_TRUE(tipped.SubclassWindow(host.Child(L"BUTTON", L"", BS_PUSHBUTTON, {20, 20, 60, 60}, 802)));
+  ASSERT_TRUE(plain.SubclassWindow(host.Child(L"BUTTON", L"", BS_PUSHBUTTON, {100, 20, 140, 60}, 803)));
+  for (CPictureButton* b : {&tipped, &plain}) {
+    for (auto& s : b->states) s.pngId = IDP_CLOSE_NORMAL;
+    b->tipText = L"Stop";
+    b->MarkDirty();
+  }
+  tipped.tooltipEnabled = true;
+  tipped.alwaysTip = true;
+  for (int x : {30, 40, 50}) {
+    POINT p = host.ToScreen(x, 40);
+    kittest::MouseMove(p.x, p.y);
+  }
+  EXPECT_NE(tipped.tooltipWindow(), nullptr);
+  EXPECT_EQ(tipped.shownTip(), L"Stop");
+  wchar_t text[64] = {};
+  TOOLINFOW ti{};
+  ti.cbSize = sizeof(ti);
+  ti.hwnd = tipped.m_hWnd;
+  ti.uId = reinterpret_cast<UINT_PTR>(tipped.m_hWnd);
+  ti.lpszText = text;
+  SendMessageW(tipped.tooltipWindow(), TTM_GETTEXTW, 64, reinterpret_cast<LPARAM>(&ti));
+  EXPECT_STREQ(text, L"Stop");
+  tipped.fixedTip = L"Fixed";
+  POINT p = host.ToScreen(35, 45);
+  kittest::MouseMove(p.x, p.y);
+  EXPECT_EQ(tipped.shownTip(), L"Fixed") << "a fixed tip wins";
+
+  for (int x : {110, 120, 130}) {
+    POINT q = host.ToScreen(x, 40);
+    kittest::MouseMove(q.x, q.y);
+  }
+  EXPECT_TRUE(plain.shownTip().empty()) << "no tooltip without tooltipEnabled";
 }
 
 // A check box with the six fixture images, at (20, 80) of a host, 150 x 20.
