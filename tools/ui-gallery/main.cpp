@@ -281,7 +281,7 @@ void CheckBoxes() {
   const wchar_t* names[] = {L"checked", L"unchecked", L"checked-hot", L"unchecked-hot", L"checked-disabled",
                             L"unchecked-disabled"};
   const wchar_t* what[] = {
-      L"checked: PNG 156 (green) box, label grey", L"unchecked: PNG 157 (near white) box",
+      L"checked: PNG 156 (green) box, label grey", L"unchecked: PNG 157 (light steel blue) box",
       L"checked, hover or pressed: PNG 156 (the program shares the checked picture)",
       L"unchecked, hover or pressed: PNG 157", L"checked, disabled: PNG 158 (grey)", L"unchecked, disabled: PNG 158"};
   for (int i = 0; i < 6; ++i) {
@@ -405,7 +405,7 @@ void SlidersAndStatics() {
   InvalidateRect(picture.m_hWnd, nullptr, TRUE);
   Pump(200);
   SaveScreen(Around(edit.m_hWnd, 2), L"custom-edit-scrolled",
-             L"the licence text scrolled by three lines (\"Line 4\" or later at the top)");
+             L"the licence text scrolled by three of its wrapped lines (the first sentences gone)");
   std::fwprintf(stdout, L"custom edit: %d lines, %d visible\n", edit.lineCount, edit.visibleLineCount);
 }
 
@@ -505,7 +505,7 @@ void LayeredDialog() {
     RECT both{380 + 20, 200, 380 + 471, 200 + 285};
     SaveScreen(both, std::wstring(L"layered-buttons-") + s.name,
                std::wstring(L"the framework buttons ") + s.name +
-                   L" (cross: blue/green/red; Close: grey/light blue/mid blue; box: white, green when pressed "
+                   L" (cross: blue/green/red; Close: grey/light blue/mid blue; box: light steel blue, green when pressed "
                    L"or checked)");
   }
 }
