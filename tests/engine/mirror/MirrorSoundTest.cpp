@@ -77,6 +77,9 @@ TEST_F(MirrorSound, StreamsTheCaptorsSoundAndSendsTheVolume) {
   ASSERT_NE(captor, nullptr);
   StopAndDelete(m);
   // The captor's thread ended before the client closed: nothing more arrives.
+  // Datagrams sent just before the stop may still wait in the receiver's
+  // socket; let those drain before counting.
+  Sleep(300);
   const size_t packets = raop.audio().size();
   Sleep(300);
   EXPECT_EQ(raop.audio().size(), packets);
