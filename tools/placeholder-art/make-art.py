@@ -189,13 +189,13 @@ def lzw_codes(indices, min_size):
     return bytes(out)
 
 
-def gif_bytes(spec):
-    """spec: {'size': (w, h), 'palette': [rgb...], 'frames': [frame...]}.
+def gif_bytes(animation):
+    """animation: {'size': (w, h), 'palette': [rgb...], 'frames': [frame...]}.
     A frame: {'rect': (x, y, w, h), 'pixels': [index...] (row-major),
     'delay': hundredths or None (no graphic control extension),
     'disposal': 0..3}. The palette is the global colour table."""
-    w, h = spec['size']
-    palette = list(spec['palette'])
+    w, h = animation['size']
+    palette = list(animation['palette'])
     bits = 1
     while (1 << bits) < len(palette):
         bits += 1
@@ -206,7 +206,7 @@ def gif_bytes(spec):
         out += bytes(rgb)
     # Loop for ever (the application extension the decoders look for).
     out += b'\x21\xff\x0bNETSCAPE2.0\x03\x01\x00\x00\x00'
-    for f in spec['frames']:
+    for f in animation['frames']:
         if f.get('delay') is not None:
             packed = (f.get('disposal', 0) & 7) << 2
             out += struct.pack('<BBBBHBB', 0x21, 0xF9, 4, packed, f['delay'], 0, 0)

@@ -10,9 +10,9 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ART = os.path.join(HERE, '..', '..', '..', 'tools', 'placeholder-art', 'make-art.py')
-spec = importlib.util.spec_from_file_location('make_art', ART)
-art = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(art)
+found = importlib.util.spec_from_file_location('make_art', ART)
+art = importlib.util.module_from_spec(found)
+found.loader.exec_module(art)
 
 # One flat colour per check-box state image (indices 0..5) and a disabled
 # button picture: each must differ from every other state colour.
