@@ -5,6 +5,7 @@
 // Dialog templates
 #define IDD_PREFERENCES 101
 #define IDD_INPUT_BOX 314
+#define IDD_REFRESH_INFO 103
 
 // Controls of the preferences panel (template 101)
 #define IDC_STATUS_LINE 1001
@@ -36,6 +37,10 @@
 #define IDC_INPUT_PROMPT 1142
 #define IDC_INPUT_EDIT 1143
 
+// Controls of the busy overlay (template 103)
+#define IDC_REFRESH_TEXT 1002
+#define IDC_REFRESH_PICTURE 1003
+
 // Icons: the main window's, the tray's
 #define IDI_MAIN 129
 #define IDI_TRAY 130
@@ -51,6 +56,27 @@
 
 // PNG pictures (resource type "PNG")
 #define IDP_PREFERENCES_BACKGROUND 235
+// ... of the control kit: the wizard's background and scroll thumb, the
+// close cross (hover, normal, pressed), the check-box pictures, the
+// dialogs' buttons (normal, hover, pressed), the layered dialogs' faces
+// and the error icon
+#define IDP_WIZARD_BACKGROUND 135
+#define IDP_CLOSE_HOVER 136
+#define IDP_CLOSE_NORMAL 137
+#define IDP_CLOSE_PRESSED 138
+#define IDP_SCROLL_THUMB 144
+#define IDP_CHECK_CHECKED 156
+#define IDP_CHECK_UNCHECKED 157
+#define IDP_CHECK_DISABLED 158
+#define IDP_BUTTON_NORMAL 172
+#define IDP_BUTTON_HOVER 173
+#define IDP_BUTTON_PRESSED 174
+#define IDP_PROXY_BACKGROUND 197
+#define IDP_ERROR_BACKGROUND 200
+#define IDP_ERROR_ICON 210
+
+// GIF pictures (resource type "GIF"): the busy overlay's animation
+#define IDG_BUSY 131
 
 // Commands of the menus
 #define ID_STOP_MIRRORING 32779

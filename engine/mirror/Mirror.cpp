@@ -290,8 +290,11 @@ bool CMirror::RunSession() {
   audio_.store(audio);
   ReportStatusF(0, "Mirror to %s", host_.c_str());
   // Its result is not needed: without a captor, or when the captor cannot
-  // start, the session mirrors the picture alone.
-  audio->Init(host_.c_str(), audioPort_, deviceId_.c_str(), useAlac_, password_.c_str());
+  // start, the session mirrors the picture alone. Audio port 0 names no
+  // audio service: nothing to connect to.
+  if (audioPort_ != 0) {
+    audio->Init(host_.c_str(), audioPort_, deviceId_.c_str(), useAlac_, password_.c_str());
+  }
   if (!audio->Captor() || audio->Captor()->Start() < 0) {
     ReportStatusF(0, "Mirror to %s without the Audio", host_.c_str());
   }

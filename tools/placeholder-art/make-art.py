@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Placeholder art for the program's resources, drawn with the standard
-library only: PNG (zlib), ICO (32-bit DIB images with their mask) and BMP
-(24-bit). No real artwork exists; each picture only has to be the right
-size and easy to tell apart on a screenshot.
+library only: PNG (zlib), ICO (32-bit DIB images with their mask), BMP
+(24-bit) and GIF (LZW, several frames). No real artwork exists; each
+picture only has to be the right size and easy to tell apart on a
+screenshot.
 
 Usage: make-art.py OUTDIR   (writes every file of ART below, then art.stamp)
 
@@ -72,9 +73,14 @@ FONT = {
     'S': [' ####', '#    ', '#    ', ' ### ', '    #', '    #', '#### '],
     'T': ['#####', '  #  ', '  #  ', '  #  ', '  #  ', '  #  ', '  #  '],
     'U': ['#   #', '#   #', '#   #', '#   #', '#   #', '#   #', ' ### '],
+    '0': [' ### ', '#   #', '#  ##', '# # #', '##  #', '#   #', ' ### '],
+    '1': ['  #  ', ' ##  ', '  #  ', '  #  ', '  #  ', '  #  ', ' ### '],
     '2': [' ### ', '#   #', '    #', '   # ', '  #  ', ' #   ', '#####'],
     '3': ['#### ', '    #', '    #', ' ### ', '    #', '    #', '#### '],
+    '4': ['   # ', '  ## ', ' # # ', '#  # ', '#####', '   # ', '   # '],
     '5': ['#####', '#    ', '#### ', '    #', '    #', '#   #', ' ### '],
+    '7': ['#####', '    #', '   # ', '  #  ', ' #   ', ' #   ', ' #   '],
+    '9': [' ### ', '#   #', '#   #', ' ####', '    #', '    #', ' ### '],
     '?': [' ### ', '#   #', '    #', '   # ', '  #  ', '     ', '  #  '],
     ' ': ['     '] * 7,
 }
@@ -141,6 +147,83 @@ def ico_bytes(canvases):
     return out
 
 
+def lzw_codes(indices, min_size):
+    """GIF's variable-width LZW over palette indices, packed into bytes."""
+    clear, end = 1 << min_size, (1 << min_size) + 1
+    table = {(i,): i for i in range(clear)}
+    size, next_code = min_size + 1, end + 1
+    out, acc, nbits = bytearray(), 0, 0
+
+    def emit(code):
+        nonlocal acc, nbits
+        acc |= code << nbits
+        nbits += size
+        while nbits >= 8:
+            out.append(acc & 0xFF)
+            acc >>= 8
+            nbits -= 8
+
+    emit(clear)
+    run = ()
+    for px in indices:
+        grown = run + (px,)
+        if grown in table:
+            run = grown
+            continue
+        emit(table[run])
+        if next_code < 4096:
+            table[grown] = next_code
+            next_code += 1
+            if next_code > (1 << size) and size < 12:
+                size += 1
+        else:  # table full: start again
+            emit(clear)
+            table = {(i,): i for i in range(clear)}
+            size, next_code = min_size + 1, end + 1
+        run = (px,)
+    if run:
+        emit(table[run])
+    emit(end)
+    if nbits:
+        out.append(acc & 0xFF)
+    return bytes(out)
+
+
+def gif_bytes(animation):
+    """animation: {'size': (w, h), 'palette': [rgb...], 'frames': [frame...]}.
+    A frame: {'rect': (x, y, w, h), 'pixels': [index...] (row-major),
+    'delay': hundredths or None (no graphic control extension),
+    'disposal': 0..3}. The palette is the global colour table."""
+    w, h = animation['size']
+    palette = list(animation['palette'])
+    bits = 1
+    while (1 << bits) < len(palette):
+        bits += 1
+    palette += [(0, 0, 0)] * ((1 << bits) - len(palette))
+    out = bytearray(b'GIF89a')
+    out += struct.pack('<HHBBB', w, h, 0x80 | 0x70 | (bits - 1), 0, 0)
+    for rgb in palette:
+        out += bytes(rgb)
+    # Loop for ever (the application extension the decoders look for).
+    out += b'\x21\xff\x0bNETSCAPE2.0\x03\x01\x00\x00\x00'
+    for f in animation['frames']:
+        if f.get('delay') is not None:
+            packed = (f.get('disposal', 0) & 7) << 2
+            out += struct.pack('<BBBBHBB', 0x21, 0xF9, 4, packed, f['delay'], 0, 0)
+        x, y, fw, fh = f['rect']
+        out += struct.pack('<BHHHHB', 0x2C, x, y, fw, fh, 0)
+        min_size = max(2, bits)
+        data = lzw_codes(f['pixels'], min_size)
+        out.append(min_size)
+        for i in range(0, len(data), 255):
+            chunk = data[i:i + 255]
+            out.append(len(chunk))
+            out += chunk
+        out.append(0)
+    out.append(0x3B)
+    return bytes(out)
+
+
 # Colours of the preferences panel: its sliders paint 0xD9E5EE (COLORREF),
 # labels are 0x3F3F51, the title 0xFAFAFA on a dark band.
 PANEL = (0xEE, 0xE5, 0xD9, 255)
@@ -188,7 +271,90 @@ ART = {
     'bmp302.bmp': ('bmp', lambda: menu_bitmap(BLUE, 'I')),
 }
 
-WRITERS = {'png': png_bytes, 'bmp': bmp_bytes, 'ico': ico_bytes}
+# ---- The control kit (app/controls) and its dialogs.
+#
+# State images are one flat colour each, so a test can tell the state a
+# control shows from one pixel of the screen: keep these colours distinct.
+CROSS_HOVER = (0x3C, 0xB4, 0x5A, 255)     # PNG 136
+CROSS_NORMAL = (0x5A, 0x8C, 0xD2, 255)    # PNG 137
+CROSS_PRESSED = (0xD2, 0x50, 0x3C, 255)   # PNG 138
+BUTTON_NORMAL = (0xE6, 0xE6, 0xE6, 255)   # PNG 172
+BUTTON_HOVER = (0xBE, 0xDC, 0xF5, 255)    # PNG 173
+BUTTON_PRESSED = (0x8C, 0xB4, 0xDC, 255)  # PNG 174
+BOX_CHECKED = (0x28, 0x96, 0x46, 255)     # PNG 156
+BOX_UNCHECKED = (0xB4, 0xC8, 0xDC, 255)   # PNG 157
+BOX_DISABLED = (0xA0, 0xA0, 0xA0, 255)    # PNG 158
+
+
+def flat(w, h, rgba):
+    return Canvas(w, h, rgba)
+
+
+def layered_face(w, h, fill, band, mark):
+    """PNGs 200 and 197: the faces of the layered dialogs, with real alpha.
+    Corners of radius 16 are fully transparent; the top edge is soft: row 0
+    has alpha 64, row 1 alpha 128, row 2 alpha 192 (all in `fill`), from
+    row 3 on the face is opaque. A title band runs below the soft edge."""
+    c = Canvas(w, h)
+    r = 16
+    c.round_rect(0, 0, w, h, r, fill)
+    for y, a in ((0, 64), (1, 128), (2, 192)):
+        for x in range(r, w - r):
+            c.put(x, y, fill[:3] + (a,))
+    c.rect(r, 3, w - r, 36, band)
+    c.rect(3, 36, w - 3, 37, band)
+    c.glyph(mark, 24, 13, 2, fill)
+    return c
+
+
+def wizard_background():
+    """PNG 135: the first-run wizard, 645 x 514, opaque. A grid every 50
+    pixels (its lines at x, y = 49, 99, ...) shows whether a slice is taken
+    at the right offset."""
+    c = Canvas(645, 514, (0xF2, 0xF4, 0xF7, 255))
+    c.rect(0, 0, 645, 40, (0x2B, 0x4C, 0x7E, 255))
+    for x in range(49, 645, 50):
+        c.rect(x, 40, x + 1, 514, (0xD8, 0xDE, 0xE8, 255))
+    for y in range(89, 514, 50):
+        c.rect(0, y, 645, y + 1, (0xD8, 0xDE, 0xE8, 255))
+    c.glyph('P135', 600, 498, 1, (0x93, 0x91, 0x8F, 255))
+    return c
+
+
+def busy_gif():
+    """GIF 131: the busy overlay's animation, 48 x 48. Frame 0 fills the
+    screen in dark slate; frames 1 to 3 are 16 x 16 squares (blue, teal,
+    amber) at three places; frame 2 has disposal 2 (its square goes back to
+    the background before frame 3), the others keep theirs."""
+    palette = [(0x2F, 0x3A, 0x4A), (0x3C, 0x8C, 0xE6), (0x2E, 0xB8, 0xA0), (0xF0, 0xB4, 0x28)]
+    full = [0] * (48 * 48)
+    frames = [{'rect': (0, 0, 48, 48), 'pixels': full, 'delay': 20, 'disposal': 1}]
+    for i, (x, y, disposal) in enumerate(((4, 16, 1), (16, 16, 2), (28, 16, 1))):
+        frames.append({'rect': (x, y, 16, 16), 'pixels': [i + 1] * 256, 'delay': 20, 'disposal': disposal})
+    return {'size': (48, 48), 'palette': palette, 'frames': frames}
+
+
+KIT_ART = {
+    'png135.png': ('png', wizard_background),
+    'png136.png': ('png', lambda: flat(24, 24, CROSS_HOVER)),
+    'png137.png': ('png', lambda: flat(24, 24, CROSS_NORMAL)),
+    'png138.png': ('png', lambda: flat(24, 24, CROSS_PRESSED)),
+    'png144.png': ('png', lambda: flat(4, 55, (0x6E, 0x78, 0x87, 255))),
+    'png156.png': ('png', lambda: flat(13, 13, BOX_CHECKED)),
+    'png157.png': ('png', lambda: flat(13, 13, BOX_UNCHECKED)),
+    'png158.png': ('png', lambda: flat(13, 13, BOX_DISABLED)),
+    'png172.png': ('png', lambda: flat(85, 35, BUTTON_NORMAL)),
+    'png173.png': ('png', lambda: flat(85, 35, BUTTON_HOVER)),
+    'png174.png': ('png', lambda: flat(85, 35, BUTTON_PRESSED)),
+    'png197.png': ('png', lambda: layered_face(471, 394, (0xF5, 0xF1, 0xEA, 255), (0x7A, 0x5C, 0x3A, 255), 'P197')),
+    'png200.png': ('png', lambda: layered_face(471, 285, (0xEE, 0xF2, 0xF8, 255), (0x3A, 0x5C, 0x8A, 255), 'P200')),
+    'png210.png': ('png', lambda: flat(54, 45, (0xE8, 0x8C, 0x1E, 255))),
+    'gif131.gif': ('gif', busy_gif),
+}
+
+ART.update(KIT_ART)
+
+WRITERS = {'png': png_bytes, 'bmp': bmp_bytes, 'ico': ico_bytes, 'gif': gif_bytes}
 
 
 def main():

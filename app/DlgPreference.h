@@ -1,0 +1,128 @@
+// The program's main window: a dialog (template 101) that stays hidden
+// until the user first opens the preferences, whose modal loop is the
+// program's main loop. It owns everything the program runs: the tray icon,
+// discovery, the receiver maps' mutexes and the connect logic, the
+// mirroring session and its parameters, the extended display, the session
+// window and the exit-event watcher.
+//
+// Threads: the UI thread only, except OnReceiverFound/OnReceiverLost
+// (discovery thread too; they take only the found map's mutex).
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "app/DlgMainBaseStandIn.h"
+#include "app/ExitEventWatcher.h"
+#include "app/ReceiverMaps.h"
+#include "classlib/UiHandle.h"
+#include "engine/mirror/MirrorTypes.h"
+
+class CBonjourDiscovery;
+class CDragDrop;
+class CExtendDisplay;
+class CMirror;
+class CSessionMgrMain;
+
+// The base of the main window; the control kit's CDlgMainBase takes its
+// place (same constructor and hook) once it is in.
+using CDlgPreferenceBase = CDlgMainBaseStandIn;
+
+class CDlgPreference : public CDlgPreferenceBase {
+ public:
+  CDlgPreference();
+  ~CDlgPreference() override;
+
+  BOOL InitDialogHook() override;
+  BOOL PreTranslateMessage(MSG* msg) override;
+  BOOL PreCreateWindow(CREATESTRUCTW& cs) override;
+
+  // Shows the panel, or hides it and writes the six tuning values.
+  void TogglePreferences();
+  void LayoutControls();
+
+  // Receiver maps and connecting.
+  static void OnReceiverFound(ReceiverEntry* entry);
+  static void OnReceiverLost(ReceiverEntry* entry);
+  void PublishReceiverList();
+  void OnConnectReceiver(UINT id);
+  void StopMirroring();
+  LRESULT OnPasswordRequest(WPARAM wParam, LPARAM lParam);
+  LRESULT OnConnectByText(WPARAM wParam, LPARAM lParam);
+  LRESULT OnLookupResult(WPARAM wParam, LPARAM lParam);
+  void OnSelectDisplay(UINT id);
+  void OnExtendDesktop();
+  void OnReselectDisplay();
+  LRESULT OnAreaSelected(WPARAM wParam, LPARAM lParam);
+
+  // Tray icon and discovery.
+  LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+  void RestartDiscovery();
+  void StopDiscovery();
+  void ShowSessionWindow();
+  bool AddTrayIcon();
+  bool SetTrayTip(const std::wstring& text);
+  bool ShowTrayBalloon(const std::wstring& title, const std::wstring& text, DWORD iconFlags);
+  void ShowTrayMenu();
+
+  HANDLE FoundMapMutex() const { return foundMapMutex_; }
+  HANDLE ListedMapMutex() const { return listedMapMutex_; }
+
+ protected:
+  const cl::MessageMap* GetMessageMap() const override;
+
+ private:
+  LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
+  LRESULT OnDestroy(WPARAM wParam, LPARAM lParam);
+  LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
+  LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
+  LRESULT OnAnswerZero(WPARAM wParam, LPARAM lParam);
+  LRESULT OnLButtonDown(WPARAM wParam, LPARAM lParam);
+  LRESULT OnTogglePreferencesMessage(WPARAM wParam, LPARAM lParam);
+  LRESULT OnRestartDiscoveryMessage(WPARAM wParam, LPARAM lParam);
+  LRESULT OnStartupBalloon(WPARAM wParam, LPARAM lParam);
+  LRESULT OnMirrorErrorBox(WPARAM wParam, LPARAM lParam);
+  LRESULT OnDrawItem(WPARAM wParam, LPARAM lParam);
+  LRESULT OnCtlColorStatic(WPARAM wParam, LPARAM lParam);
+  void OnPreferencesCommand();
+  void OnToggleCommand();
+  void OnCheckUpdate();
+  void OnCloseClicked();
+  void OnSaveClicked();
+  void UpdateStatusLines();
+  void SetStatusLine(const std::wstring& text);
+
+  cl::UniqueIcon icon_;
+  cl::UniqueIcon trayIcon_;
+  NOTIFYICONDATAW tray_{};
+  CDragDrop* regionPicker_ = nullptr;
+  CBonjourDiscovery* discovery_ = nullptr;
+  CMirror* session_ = nullptr;
+  MirrorParam params_;
+  bool shownOnce_ = false;
+  HWND tooltip_ = nullptr;
+  std::wstring lastStatus_;
+  CExtendDisplay* extendDisplay_ = nullptr;
+  CSessionMgrMain* sessionWindow_ = nullptr;
+  CExitEventWatcher watcher_;
+  HANDLE foundMapMutex_ = nullptr;
+  HANDLE listedMapMutex_ = nullptr;
+
+  // The receiver the running session was started for (the password
+  // reconnect goes there again).
+  std::string sessionHost_;
+  uint16_t sessionPort_ = 0;
+  // Set when the teardown starts: a bring-forward that arrives meanwhile
+  // must not make a new session window or discovery.
+  bool tearingDown_ = false;
+};
+
+// The session thread's connection-failure prompt: posted to the main
+// window, which shows the box on the UI thread.
+void PostMirrorErrorPrompt(int stringId);
+
+// The password prompt: string 316, after string 317 with nothing between
+// them when the receiver refused the last password (lParam 1).
+std::wstring PasswordPrompt(LPARAM refused);
