@@ -28,7 +28,8 @@
 //                          still shown)
 //   wait-balloon TEXT [MS] waits for a tray balloon that shows TEXT
 //   displays               prints every display device with its current and
-//                          stored mode, and the number of monitors
+//                          stored mode and how many modes it offers, and the
+//                          number of monitors
 //   close-session          closes the session window (as its X button does)
 //   box [MS]               waits for a message box; prints its text
 //   box-ok                 presses OK on that message box
@@ -230,7 +231,13 @@ void PrintDisplays() {
         line += which == ENUM_CURRENT_SETTINGS ? L"; no current mode" : L"; no stored mode";
       }
     }
-    Print(line);
+    DWORD modes = 0;
+    for (; modes < 1000; ++modes) {
+      DEVMODEW m{};
+      m.dmSize = sizeof(m);
+      if (!EnumDisplaySettingsW(d.DeviceName, modes, &m)) break;
+    }
+    Print(line + cl::FormatW(L"; %lu modes", modes));
   }
   printf("monitors %d\n", GetSystemMetrics(SM_CMONITORS));
 }
