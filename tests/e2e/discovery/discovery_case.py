@@ -125,8 +125,9 @@ def case_found_and_mirrored(c):
     """Announced receivers: TestRx (port 47000) is found, listed and mirrored
     to with WM_COMMAND 60001; Rx7000 (port 7000) is resolved but never
     listed; withdrawing TestRx takes it off the list at the next
-    publication. Figures: announcement to found and to listed, withdrawal to
-    removal and to unlisted."""
+    publication. A restart of the discovery (the Reset button's message)
+    finds it again. Figures: announcement to found and to listed, restart
+    to found again, withdrawal to removal and to unlisted."""
     seconds = 6
     pub = Publisher(c)
     pub.address("rx1.local", "127.0.0.2")
@@ -183,6 +184,21 @@ def case_found_and_mirrored(c):
     last = os.path.join(c.out, "receiver", "last.png")
     if c.check(os.path.exists(last), "no received picture"):
         shutil.copy(last, os.path.join(c.out, "received.png"))
+
+    # The left click found the discovery running and left it alone; the
+    # Reset button's restart makes a new one, which finds TestRx again.
+    c.check("[mDNS] exiting..." not in c.log(), "the left click restarted a running discovery")
+    restarted = time.time()
+    c.ctl("post", "0x7F7")  # WM_RESTART_DISCOVERY
+    again = None
+    while time.time() - restarted < 15 and again is None:
+        if c.log().count(FOUND % ("TestRx", "127.0.0.2", 47000)) == 2:
+            again = time.time()
+        time.sleep(0.02)
+    c.check("[mDNS] exiting..." in c.log() and again is not None,
+            "the restarted discovery did not find TestRx again")
+    if again:
+        print("FIGURE discovery restart to found again (TestRx): %d ms" % ((again - restarted) * 1000))
 
     # Withdrawn: the goodbye removes it from the found map; the list follows
     # at the next publication (every 5 s).
