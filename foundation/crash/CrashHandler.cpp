@@ -239,7 +239,7 @@ int GetCallStack(const CONTEXT& context, HANDLE thread, CallStackFrame* frames, 
 #if defined(__x86_64__) || defined(_M_X64)
     if (frame.AddrPC.Offset == 0) break;
 #else
-    if (frame.AddrFrame.Offset == 0) break;
+    if (frame.AddrPC.Offset == 0 || frame.AddrFrame.Offset == 0) break;
 #endif
     CallStackFrame& out = frames[count];
     CopyText(out.module, "N/A");

@@ -260,10 +260,22 @@ int g_recurseLine = 0;
 int g_captureCallLine = 0;
 }  // namespace
 
+constexpr DWORD kWalkHereCode = 0xE0C0FFEE;
+
+LONG CALLBACK CrashTestWalkRaised(EXCEPTION_POINTERS* e) {
+  if (e->ExceptionRecord->ExceptionCode != kWalkHereCode) return EXCEPTION_CONTINUE_SEARCH;
+  g_walkedCount = GetCallStack(*e->ContextRecord, GetCurrentThread(), g_walked, kMaxCallStackFrames + 8);
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// The walk starts from an exception's context, as the crash filter's does. A
+// captured context would not do: on 32-bit x86 RtlCaptureContext describes
+// its caller's caller, found through the frame pointer.
 __attribute__((noinline)) void CrashTestCaptureHere() {
-  CONTEXT context;
-  RtlCaptureContext(&context);
-  g_walkedCount = GetCallStack(context, GetCurrentThread(), g_walked, kMaxCallStackFrames + 8);
+  PVOID handler = AddVectoredExceptionHandler(1, CrashTestWalkRaised);
+  ASSERT_NE(nullptr, handler);
+  RaiseException(kWalkHereCode, 0, 0, nullptr);
+  RemoveVectoredExceptionHandler(handler);
 }
 
 __attribute__((noinline)) int CrashTestRecurse(int depth) {
@@ -281,7 +293,7 @@ TEST(CallStack, NamesFilesLinesAndTheFrameCap) {
   CrashTestRecurse(3);
   ASSERT_GE(g_walkedCount, 5);
   EXPECT_LT(g_walkedCount, kMaxCallStackFrames);
-  // Frame 0 is the capture function (or RtlCaptureContext itself).
+  // Frame 0 is the capture function or, below it, the raising of the exception.
   int capture = -1;
   for (int i = 0; i < g_walkedCount; ++i) {
     if (strstr(g_walked[i].symbol, "CrashTestCaptureHere")) {
