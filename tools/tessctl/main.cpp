@@ -18,10 +18,32 @@
 //   token TEXT             stores TEXT as txSToken and posts WM_CONNECT_BY_TEXT
 //   status                 prints the main window's status line (1001)
 //   wait-status TEXT [MS]  waits until the status line begins with TEXT
-//   session [MS]           waits for the visible session window; prints its rows
+//   session [MS]           waits for the visible session window; prints where
+//                          it is, its rows (top to bottom) and its header
 //   wait-rows N [MS]       waits until the session window lists N receivers
-//   click-row K            clicks row K of the session window
+//   click-row K|NAME       clicks (SendInput) row K from the top, or the row
+//                          showing NAME
+//   wait-header NAME [MS]  waits until the session header shows and names NAME
+//   panel-click ID         clicks (SendInput) control ID of the session panel
+//                          (1146 connect, 1119 menu, 1120 hide, 1123 stop)
 //   close-session          closes the session window (as its X button does)
+//   tray                   prints the centre of the program's tray icon
+//   click X Y [right|double]
+//                          clicks (SendInput) at screen coordinates
+//   menu [MS]              waits for a popup menu; prints its items
+//                          ("ID<tab>TEXT<tab>flags": checked, grayed,
+//                          bitmap, separator)
+//   menu-click ID [MS]     waits for a popup menu and clicks its item ID
+//   keys ID left|right|up|down N
+//                          posts N presses of the key to control ID of the
+//                          main window (a slider), as the keyboard would
+//   text ID                prints the text of control ID of the main window
+//   window TITLE [MS]      waits for a visible dialog ("#32770") titled TITLE;
+//                          prints where it is
+//   window-close TITLE     posts WM_CLOSE to that dialog
+//   error-dialog KIND MS [MESSAGE]
+//                          shows the program's error dialog of that kind in
+//                          this process for MS milliseconds (for screenshots)
 //   box [MS]               waits for a message box; prints its text
 //   box-ok                 presses OK on that message box
 //   boxes                  prints how many message boxes are open
@@ -40,10 +62,14 @@
 //                          "holding" once it is open)
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "app/dialogs/DlgError.h"
+#include "classlib/GdiPlus.h"
 
 #include "classlib/Str.h"
 #include "foundation/settings/FrameUtility.h"
@@ -93,22 +119,143 @@ unsigned long Number(const char* text) { return strtoul(text, nullptr, 0); }
 
 HWND FindSession() { return FindWindowW(nullptr, L"Tessarine Session"); }
 
+// The session panel's rows (windows of id 61100 with the receiver's name
+// as text), top to bottom, and the panel itself.
+constexpr int kRowId = 61100;
+constexpr int kRowButtonId = 61105;
+constexpr int kHeaderLabel = 1131;
+constexpr int kStopButton = 1123;
+
 struct Rows {
-  std::vector<HWND> buttons;
+  std::vector<HWND> buttons;  // the rows themselves
 };
 
 BOOL CALLBACK CollectRows(HWND h, LPARAM param) {
-  const int id = GetDlgCtrlID(h);
-  if (id >= static_cast<int>(kFirstRow) && id < static_cast<int>(kFirstRow) + 32) {
-    reinterpret_cast<Rows*>(param)->buttons.push_back(h);
-  }
+  if (GetDlgCtrlID(h) == kRowId && IsWindowVisible(h)) reinterpret_cast<Rows*>(param)->buttons.push_back(h);
   return TRUE;
 }
 
 Rows SessionRows(HWND session) {
   Rows rows;
   EnumChildWindows(session, &CollectRows, reinterpret_cast<LPARAM>(&rows));
+  std::sort(rows.buttons.begin(), rows.buttons.end(), [](HWND a, HWND b) {
+    RECT ra{}, rb{};
+    GetWindowRect(a, &ra);
+    GetWindowRect(b, &rb);
+    return ra.top < rb.top;
+  });
   return rows;
+}
+
+struct ById {
+  int id;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindById(HWND h, LPARAM param) {
+  auto* s = reinterpret_cast<ById*>(param);
+  if (GetDlgCtrlID(h) == s->id && !s->found) s->found = h;
+  return TRUE;
+}
+
+// A control of the session window (any depth) by its id.
+HWND SessionControl(int id) {
+  HWND s = FindSession();
+  if (!s) return nullptr;
+  ById find{id};
+  EnumChildWindows(s, &FindById, reinterpret_cast<LPARAM>(&find));
+  return find.found;
+}
+
+void SendMouse(DWORD flags, int x = 0, int y = 0) {
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.dwFlags = flags;
+  if (flags & MOUSEEVENTF_ABSOLUTE) {
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    in.mi.dx = MulDiv(x, 65535, w - 1);
+    in.mi.dy = MulDiv(y, 65535, h - 1);
+  }
+  SendInput(1, &in, sizeof(in));
+}
+
+// A real click, as a person's: move there, press, release.
+void ClickAt(int x, int y, const std::string& how = "") {
+  SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, x, y);
+  Sleep(60);
+  const bool right = how == "right";
+  const int times = how == "double" ? 2 : 1;
+  for (int i = 0; i < times; ++i) {
+    SendMouse(right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN);
+    Sleep(30);
+    SendMouse(right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP);
+    Sleep(30);
+  }
+}
+
+void ClickWindow(HWND h) {
+  RECT r{};
+  GetWindowRect(h, &r);
+  ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+}
+
+HWND FindTrayIcon() {
+  HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+  if (!tray) tray = FindWindowW(nullptr, L"__winex11_standalone_tray");
+  if (!tray) return nullptr;
+  HWND icon = FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr);
+  return icon ? icon : FindWindowExW(tray, nullptr, nullptr, L"__winex11_tray_icon");
+}
+
+HWND WaitMenuWindow(DWORD ms) {
+  for (DWORD t0 = Now();; Sleep(20)) {
+    HWND m = FindWindowW(L"#32768", nullptr);
+    if (m && IsWindowVisible(m)) {
+      Sleep(150);  // laid out
+      return m;
+    }
+    if (Now() - t0 >= ms) return nullptr;
+  }
+}
+
+struct MenuItemRead {
+  UINT id;
+  std::wstring text;
+  std::string flags;
+  RECT rect;
+};
+
+std::vector<MenuItemRead> ReadMenu(HWND menuWindow) {
+  std::vector<MenuItemRead> items;
+  DWORD_PTR r = 0;
+  SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
+  HMENU menu = reinterpret_cast<HMENU>(r);
+  if (!menu) return items;
+  for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
+    wchar_t text[256] = {};
+    MENUITEMINFOW mi{};
+    mi.cbSize = sizeof(mi);
+    mi.fMask = MIIM_STRING | MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_CHECKMARKS;
+    mi.dwTypeData = text;
+    mi.cch = 255;
+    GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &mi);
+    MenuItemRead item{mi.wID, text, "", {}};
+    if (mi.fType & MFT_SEPARATOR) item.flags += " separator";
+    if (mi.fState & MFS_CHECKED) item.flags += " checked";
+    if (mi.fState & MFS_GRAYED) item.flags += " grayed";
+    if (mi.hbmpChecked || mi.hbmpUnchecked) item.flags += " bitmap";
+    GetMenuItemRect(nullptr, menu, static_cast<UINT>(i), &item.rect);
+    items.push_back(item);
+  }
+  return items;
+}
+
+HWND WaitDialog(const wchar_t* title, DWORD ms) {
+  for (DWORD t0 = Now();; Sleep(50)) {
+    HWND h = FindWindowW(L"#32770", title);
+    if (h && IsWindowVisible(h)) return h;
+    if (Now() - t0 >= ms) return nullptr;
+  }
 }
 
 // A message box: a visible "#32770" window with a message text (static
@@ -136,6 +283,36 @@ HWND FindBox(int* count = nullptr) {
   EnumWindows(&FindBoxProc, reinterpret_cast<LPARAM>(&s));
   if (count) *count = s.count;
   return s.found;
+}
+
+// The error dialog of one kind, shown here for ms milliseconds.
+int ShowErrorDialogFor(int kind, DWORD ms, const wchar_t* message) {
+  cl::GdiplusSession gdiplus;
+  if (gdiplus.Start() != Gdiplus::Ok) return 1;
+  class Timed : public CDlgError {
+   public:
+    using CDlgError::CDlgError;
+    DWORD ms = 0;
+    BOOL OnInitDialog() override {
+      CDlgError::OnInitDialog();
+      SetTimer(1, ms);
+      return TRUE;
+    }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+      if (message == WM_TIMER && wParam == 1) {
+        KillTimer(1);
+        PostMessage(WM_CLOSE);
+        return 0;
+      }
+      return CDlgError::WindowProc(message, wParam, lParam);
+    }
+  } box(message, kind, nullptr, false);
+  box.ms = ms;
+  printf("showing kind %d\n", kind);
+  fflush(stdout);
+  box.DoModal();
+  gdiplus.Shutdown();
+  return 0;
 }
 
 int Usage() {
@@ -282,6 +459,63 @@ int wmain(int argc, wchar_t** wargv) {
     }
     return PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
   }
+  if (cmd == "tray") {
+    HWND icon = nullptr;
+    for (DWORD t0 = Now(); !(icon = FindTrayIcon()) && Now() - t0 < 10000;) Sleep(100);
+    if (!icon) {
+      printf("no tray icon\n");
+      return 1;
+    }
+    RECT r{};
+    GetWindowRect(icon, &r);
+    printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return 0;
+  }
+  if (cmd == "click") {
+    if (args.size() < 3) return Usage();
+    ClickAt(static_cast<int>(Number(arg(1, "0"))), static_cast<int>(Number(arg(2, "0"))), arg(3, ""));
+    return 0;
+  }
+  if (cmd == "menu" || cmd == "menu-click") {
+    const bool click = cmd == "menu-click";
+    if (click && args.size() < 2) return Usage();
+    HWND m = WaitMenuWindow(Number(arg(click ? 2 : 1, "10000")));
+    if (!m) {
+      printf("no menu\n");
+      return 1;
+    }
+    const std::vector<MenuItemRead> items = ReadMenu(m);
+    if (!click) {
+      for (const MenuItemRead& i : items) printf("%u\t%s\t%s\n", i.id, cl::WideToUtf8(i.text).c_str(), i.flags.c_str());
+      return 0;
+    }
+    for (const MenuItemRead& i : items) {
+      if (i.id == Number(arg(1, "0"))) {
+        ClickAt((i.rect.left + i.rect.right) / 2, (i.rect.top + i.rect.bottom) / 2);
+        return 0;
+      }
+    }
+    printf("no item %s\n", arg(1, ""));
+    return 1;
+  }
+  if (cmd == "window" || cmd == "window-close") {
+    if (args.size() < 2) return Usage();
+    HWND w = WaitDialog(wargv[2], cmd == "window" ? Number(arg(2, "10000")) : 0);
+    if (!w) {
+      printf("no window\n");
+      return 1;
+    }
+    if (cmd == "window-close") return PostMessageW(w, WM_CLOSE, 0, 0) ? 0 : 1;
+    RECT r{};
+    GetWindowRect(w, &r);
+    printf("at %ld,%ld %ldx%ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return 0;
+  }
+  if (cmd == "error-dialog") {
+    if (args.size() < 3) return Usage();
+    return ShowErrorDialogFor(static_cast<int>(Number(arg(1, "3"))), Number(arg(2, "3000")),
+                              argc > 4 ? wargv[4] : L"Quillmere is already running in a different Windows user session.");
+  }
   HWND main = FindMain();
   if (cmd == "wait-gone") {
     const DWORD pid = ProgramPid();
@@ -367,6 +601,9 @@ int wmain(int argc, wchar_t** wargv) {
           GetWindowRect(s, &rc);
           printf("session window at %ld,%ld %ldx%ld; %u rows\n", rc.left, rc.top, rc.right - rc.left,
                  rc.bottom - rc.top, static_cast<unsigned>(r.buttons.size()));
+          HWND stop = SessionControl(kStopButton);
+          printf("header %s: %s\n", stop && IsWindowVisible(stop) ? "shown" : "hidden",
+                 cl::WideToUtf8(Text(SessionControl(kHeaderLabel))).c_str());
           for (HWND b : r.buttons) Print(Text(b));
           return 0;
         }
@@ -383,12 +620,73 @@ int wmain(int argc, wchar_t** wargv) {
   }
   if (cmd == "click-row") {
     HWND s = FindSession();
-    HWND row = s ? GetDlgItem(FindWindowExW(s, nullptr, nullptr, nullptr), kFirstRow + Number(arg(1, "0"))) : nullptr;
-    if (!row) {
+    const std::string which = arg(1, "0");
+    HWND row = nullptr;
+    if (s) {
+      Rows rows = SessionRows(s);
+      if (which.find('.') != std::string::npos) {
+        for (HWND r : rows.buttons) {
+          if (cl::WideToUtf8(Text(r)) == which) row = r;
+        }
+      } else if (Number(which.c_str()) < rows.buttons.size()) {
+        row = rows.buttons[Number(which.c_str())];
+      }
+    }
+    HWND button = row ? GetDlgItem(row, kRowButtonId) : nullptr;
+    if (!button) {
       printf("no such row\n");
       return 1;
     }
-    return PostMessageW(row, BM_CLICK, 0, 0) ? 0 : 1;
+    SetForegroundWindow(s);
+    ClickWindow(button);
+    return 0;
+  }
+  if (cmd == "wait-header") {
+    if (args.size() < 2) return Usage();
+    const std::string want = args[1];
+    const DWORD ms = Number(arg(2, "20000"));
+    std::string label;
+    for (DWORD t0 = Now(); Now() - t0 < ms; Sleep(100)) {
+      HWND stop = SessionControl(kStopButton);
+      label = cl::WideToUtf8(Text(SessionControl(kHeaderLabel)));
+      if (stop && IsWindowVisible(stop) && label == want) {
+        printf("header names %s\n", label.c_str());
+        return 0;
+      }
+    }
+    printf("header shows \"%s\"\n", label.c_str());
+    return 1;
+  }
+  if (cmd == "panel-click") {
+    if (args.size() < 2) return Usage();
+    HWND c = SessionControl(static_cast<int>(Number(arg(1, "0"))));
+    if (!c || !IsWindowVisible(c)) {
+      printf("no such control\n");
+      return 1;
+    }
+    SetForegroundWindow(FindSession());
+    ClickWindow(c);
+    return 0;
+  }
+  if (cmd == "keys") {
+    if (args.size() < 4) return Usage();
+    HWND c = GetDlgItem(main, static_cast<int>(Number(arg(1, "0"))));
+    const std::string k = arg(2, "");
+    const WPARAM vk = k == "left" ? VK_LEFT : k == "right" ? VK_RIGHT : k == "up" ? VK_UP : VK_DOWN;
+    if (!c) {
+      printf("no such control\n");
+      return 1;
+    }
+    for (unsigned long i = 0, n = Number(arg(3, "1")); i < n; ++i) {
+      PostMessageW(c, WM_KEYDOWN, vk, 1);
+      PostMessageW(c, WM_KEYUP, vk, 0xC0000001);
+    }
+    return 0;
+  }
+  if (cmd == "text") {
+    if (args.size() < 2) return Usage();
+    Print(Text(GetDlgItem(main, static_cast<int>(Number(arg(1, "0"))))));
+    return 0;
   }
   if (cmd == "start-and-wait") {
     if (args.size() < 2) return Usage();
