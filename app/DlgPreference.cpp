@@ -5,6 +5,8 @@
 
 #include <commctrl.h>
 
+#include <vector>
+
 #include "app/AppMessages.h"
 #include "app/SessionMgrMain.h"
 #include "app/StandInDialogs.h"
@@ -81,6 +83,7 @@ const cl::MessageMap* CDlgPreference::GetMessageMap() const {
           cl::OnCommand(ID_PREFERENCES, &CDlgPreference::OnPreferencesCommand),
           cl::OnCommand(ID_CHECK_UPDATE, &CDlgPreference::OnCheckUpdate),
           cl::OnCommand(IDC_CLOSE, &CDlgPreference::OnCloseClicked),
+          cl::OnCommand(ID_APP_EXIT, &CDlgPreference::OnAppExitCommand),
           cl::OnCommand(IDC_SAVE, &CDlgPreference::OnSaveClicked),
           cl::OnCommand(IDC_AUTOSCALING_CHECK, &CDlgPreference::OnAutoScalingClicked),
           cl::OnCommand(IDC_CURSOR_CHECK, &CDlgPreference::OnCursorClicked),
@@ -259,6 +262,35 @@ void CDlgPreference::OnCheckUpdate() { CheckForUpdatesWithUi(); }
 void CDlgPreference::OnCloseClicked() { ShowWindow(SW_HIDE); }
 
 void CDlgPreference::OnSaveClicked() { TogglePreferences(); }
+
+namespace {
+
+struct OpenDialogs {
+  HWND main;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectOpenDialogs(HWND h, LPARAM param) {
+  auto* s = reinterpret_cast<OpenDialogs*>(param);
+  wchar_t cls[16] = {};
+  GetClassNameW(h, cls, 16);
+  if (h != s->main && wcscmp(cls, L"#32770") == 0) s->found.push_back(h);
+  return TRUE;
+}
+
+}  // namespace
+
+// The main window's modal loop is the program's: while an about box, an
+// error dialog, a message box or the input box runs its own loop on top of
+// it, ending the main window alone would wait for the user to close them.
+// So every other dialog of this thread is asked to close first (posted, so
+// each ends in its own loop), then the main window as before.
+void CDlgPreference::OnAppExitCommand() {
+  OpenDialogs open{m_hWnd};
+  EnumThreadWindows(GetCurrentThreadId(), &CollectOpenDialogs, reinterpret_cast<LPARAM>(&open));
+  for (HWND h : open.found) ::PostMessageW(h, WM_CLOSE, 0, 0);
+  if (cl::CWinApp* app = cl::AfxGetApp()) app->OnAppExit();
+}
 
 void CDlgPreference::SetStatusLine(const std::wstring& text) {
   SetDlgItemTextW(m_hWnd, IDC_STATUS_LINE, text.c_str());

@@ -150,6 +150,7 @@ class CDlgPreference : public CDlgPreferenceBase {
   void OnCheckUpdate();
   void OnCloseClicked();
   void OnSaveClicked();
+  void OnAppExitCommand();
   void UpdateStatusLines();
   void SetStatusLine(const std::wstring& text);
   void ShowTuningValues();

@@ -54,8 +54,9 @@
 //   error-dialog KIND MS [MESSAGE]
 //                          shows the program's error dialog of that kind in
 //                          this process for MS milliseconds (for screenshots)
-//   box [MS]               waits for a message box; prints its text
-//   box-ok                 presses OK on that message box
+//   box [MS]               waits for a box (a message box, the about box or
+//                          the error dialog); prints its text
+//   box-ok                 presses OK on that box (Close on the error dialog)
 //   boxes                  prints how many message boxes are open
 //   prompt CAPTION [MS]    waits for the input box of that caption; prints
 //                          its prompt (1142)
@@ -389,8 +390,16 @@ void PrintDisplays() {
   printf("monitors %d\n", GetSystemMetrics(SM_CMONITORS));
 }
 
-// A message box: a visible "#32770" window with a message text (static
-// 0xFFFF) that is not the main window. The program's are the only ones.
+// A box: a visible "#32770" window that is not the main window and is
+// either a message box (a message text, static 0xFFFF), the about box
+// (its version line 1147) or the error dialog (Close 1054 and the cross
+// 1055). The program's are the only ones.
+constexpr int kAboutVersion = 1147;
+constexpr int kErrorClose = 1054;
+constexpr int kErrorCross = 1055;
+
+bool IsErrorDialog(HWND h) { return GetDlgItem(h, kErrorClose) && GetDlgItem(h, kErrorCross); }
+
 struct BoxSearch {
   HWND main;
   HWND found = nullptr;
@@ -402,7 +411,7 @@ BOOL CALLBACK FindBoxProc(HWND h, LPARAM param) {
   wchar_t cls[16] = {};
   GetClassNameW(h, cls, 16);
   if (h != s->main && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(h) &&
-      GetDlgItem(h, 0xFFFF)) {
+      (GetDlgItem(h, 0xFFFF) || GetDlgItem(h, kAboutVersion) || IsErrorDialog(h))) {
     if (!s->found) s->found = h;
     ++s->count;
   }
@@ -414,6 +423,35 @@ HWND FindBox(int* count = nullptr) {
   EnumWindows(&FindBoxProc, reinterpret_cast<LPARAM>(&s));
   if (count) *count = s.count;
   return s.found;
+}
+
+// The error dialog's text lives on its page, a popup it owns.
+struct PageSearch {
+  HWND owner;
+  std::wstring text;
+};
+
+BOOL CALLBACK CollectPageText(HWND h, LPARAM param) {
+  auto* s = reinterpret_cast<PageSearch*>(param);
+  const std::wstring t = Text(h);
+  if (!t.empty()) s->text += (s->text.empty() ? L"" : L" | ") + t;
+  return TRUE;
+}
+
+BOOL CALLBACK FindPageProc(HWND h, LPARAM param) {
+  auto* s = reinterpret_cast<PageSearch*>(param);
+  if (GetWindow(h, GW_OWNER) == s->owner && IsWindowVisible(h)) EnumChildWindows(h, &CollectPageText, param);
+  return TRUE;
+}
+
+// What a box says: the message text, the about box's version line, or the
+// texts on the error dialog's page.
+std::wstring BoxText(HWND box) {
+  if (HWND text = GetDlgItem(box, 0xFFFF)) return Text(text);
+  if (HWND version = GetDlgItem(box, kAboutVersion)) return Text(box) + L": " + Text(version);
+  PageSearch s{box};
+  EnumWindows(&FindPageProc, reinterpret_cast<LPARAM>(&s));
+  return s.text;
 }
 
 // The error dialog of one kind, shown here for ms milliseconds.
@@ -545,7 +583,7 @@ int wmain(int argc, wchar_t** wargv) {
     const DWORD ms = Number(arg(1, "20000"));
     for (DWORD t0 = Now();; Sleep(50)) {
       if (HWND box = FindBox()) {
-        Print(Text(GetDlgItem(box, 0xFFFF)));
+        Print(BoxText(box));
         return 0;
       }
       if (Now() - t0 >= ms) {
@@ -637,7 +675,8 @@ int wmain(int argc, wchar_t** wargv) {
       printf("no message box\n");
       return 1;
     }
-    return PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
+    // The error dialog's Close button; OK for the others.
+    return PostMessageW(box, WM_COMMAND, IsErrorDialog(box) ? kErrorClose : IDOK, 0) ? 0 : 1;
   }
   if (cmd == "tray") {
     HWND icon = nullptr;

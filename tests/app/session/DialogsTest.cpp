@@ -143,7 +143,9 @@ TEST(ErrorDialog, EachKindShowsItsPageAndOnlyKindZeroTheBox) {
     EXPECT_EQ(labelShown, c.box);
     EXPECT_TRUE(pageVisible);
     EXPECT_TRUE(pageOverDialog);
-    if (c.pageTemplate == 115) EXPECT_EQ(message, L"Something went wrong.");
+    if (c.pageTemplate == 115) {
+      EXPECT_EQ(message, L"Something went wrong.");
+    }
   }
 }
 

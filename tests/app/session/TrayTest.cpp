@@ -72,8 +72,12 @@ TEST(Tray, ATipOrBalloonThatDoesNotFitLeavesTheIconAlone) {
       EXPECT_TRUE(result);
       ASSERT_EQ(main.shellCalls.size(), before + 1);
       EXPECT_EQ(main.shellCalls.back().message, static_cast<DWORD>(NIM_MODIFY));
-      if (c.tip) EXPECT_EQ(wcslen(main.shellCalls.back().data.szTip), c.tip);
-      if (c.text) EXPECT_EQ(wcslen(main.shellCalls.back().data.szInfo), c.text);
+      if (c.tip) {
+        EXPECT_EQ(wcslen(main.shellCalls.back().data.szTip), c.tip);
+      }
+      if (c.text) {
+        EXPECT_EQ(wcslen(main.shellCalls.back().data.szInfo), c.text);
+      }
     } else {
       EXPECT_FALSE(result);
       EXPECT_EQ(main.shellCalls.size(), before);
