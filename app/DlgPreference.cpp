@@ -281,7 +281,7 @@ BOOL CALLBACK CollectOpenDialogs(HWND h, LPARAM param) {
 }  // namespace
 
 // The main window's modal loop is the program's: while an about box, an
-// error dialog, a message box or the input box runs its own loop on top of
+// error dialog, a message box, the input box or a menu runs its own loop on top of
 // it, ending the main window alone would wait for the user to close them.
 // So every other dialog of this thread is asked to close first (posted, so
 // each ends in its own loop), then the main window as before.
@@ -289,6 +289,8 @@ void CDlgPreference::OnAppExitCommand() {
   OpenDialogs open{m_hWnd};
   EnumThreadWindows(GetCurrentThreadId(), &CollectOpenDialogs, reinterpret_cast<LPARAM>(&open));
   for (HWND h : open.found) ::PostMessageW(h, WM_CLOSE, 0, 0);
+  // The tray or settings menu runs a loop of its own too.
+  EndMenu();
   if (cl::CWinApp* app = cl::AfxGetApp()) app->OnAppExit();
 }
 

@@ -211,6 +211,7 @@ const cl::MessageMap* CDlgError::GetMessageMap() const {
                                       cl::OnCommand(kCloseButton, &CDlgError::PostCloseToSelf),
                                       cl::OnMessage(WM_MOVE, &CDlgError::OnMove),
                                       cl::OnMessage(WM_SHOWWINDOW, &CDlgError::OnShowWindow),
+                                      cl::OnMessage(WM_TIMER, &CDlgError::OnRaisePage),
                                       cl::OnMessage(WM_CLOSE, &CDlgError::OnClose),
                                   }};
   return &map;
@@ -298,8 +299,26 @@ LRESULT CDlgError::OnMove(WPARAM, LPARAM lParam) {
 LRESULT CDlgError::OnShowWindow(WPARAM wParam, LPARAM) {
   LRESULT r = Default();
   if (page && page->m_hWnd) page->ShowWindow(wParam ? SW_SHOW : SW_HIDE);
+  // WM_SHOWWINDOW comes before the dialog is on screen, and a layered
+  // window reaches the screen only with a later flush of its picture
+  // (Wine): where the window system stacks windows in the order they appear
+  // (Wine without a window manager) the page would lie beneath it. So the
+  // page is shown again a moment later.
+  if (wParam) SetTimer(kRaisePageTimer, 250);
   if (hideOwner && owner && owner->m_hWnd) owner->ShowWindow(wParam ? SW_HIDE : SW_SHOW);
   return r;
+}
+
+LRESULT CDlgError::OnRaisePage(WPARAM wParam, LPARAM) {
+  if (wParam != kRaisePageTimer) return Default();
+  KillTimer(kRaisePageTimer);
+  // Shown again rather than raised: the window list already has the page
+  // above its owner, so a raise alone would change nothing on screen.
+  if (page && page->m_hWnd && IsWindowVisible()) {
+    page->ShowWindow(SW_HIDE);
+    page->ShowWindow(SW_SHOWNA);
+  }
+  return 0;
 }
 
 LRESULT CDlgError::OnClose(WPARAM, LPARAM) {

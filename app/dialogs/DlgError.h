@@ -136,7 +136,9 @@ class CDlgError : public CTRSDialog {
   void PostCloseToSelf();
   LRESULT OnMove(WPARAM, LPARAM);
   LRESULT OnShowWindow(WPARAM, LPARAM);
+  LRESULT OnRaisePage(WPARAM, LPARAM);
   LRESULT OnClose(WPARAM, LPARAM);
+  static constexpr UINT_PTR kRaisePageTimer = 0x141;
 };
 
 // Runs a CDlgError modally; without an owner window it only logs

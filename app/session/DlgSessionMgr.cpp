@@ -430,7 +430,10 @@ void CDlgSessionMgr::UpdateReceiverMap(ReceiverMap map) {
   ShowSessionControls(host.empty() ? 0 : 5);
   const bool nowShown = HasVisibleStyle(stopButton.m_hWnd);
 
-  bool unchanged = nowShown == wasShown && receivers.size() == map.size();
+  // A switch from one receiver to another keeps the header shown: the rows
+  // are rebuilt all the same, so the new receiver's row goes and the old
+  // one's comes back instead of waiting for a change of the map.
+  bool unchanged = nowShown == wasShown && host == rowsHost && receivers.size() == map.size();
   for (auto it = map.begin(); unchanged && it != map.end(); ++it) {
     auto stored = receivers.find(it->first);
     unchanged = stored != receivers.end() && _stricmp(stored->second.address.c_str(), it->second.address.c_str()) == 0 &&
@@ -443,6 +446,7 @@ void CDlgSessionMgr::UpdateReceiverMap(ReceiverMap map) {
 
 void CDlgSessionMgr::RebuildUserList(const std::string& host) {
   if (!listView) return;
+  rowsHost = host;
   listView->ClearList();
   for (const auto& kv : receivers) {
     const std::wstring display = DisplayName(kv.second.name);

@@ -154,6 +154,8 @@ class CDlgSessionMgr : public CDlgSessionMgrBase {
   CPictureButton displayButton;
   CViewSubContentUserList* listView = nullptr;
   ReceiverMap receivers;
+  // The session's receiver the rows were last built without.
+  std::string rowsHost;
 
  protected:
   const cl::MessageMap* GetMessageMap() const override;

@@ -40,10 +40,13 @@
 //   tray                   prints the centre of the program's tray icon
 //   click X Y [right|double]
 //                          clicks (SendInput) at screen coordinates
-//   menu [MS]              waits for a popup menu; prints its items
-//                          ("ID<tab>TEXT<tab>flags": checked, grayed,
-//                          bitmap, separator)
-//   menu-click ID [MS]     waits for a popup menu and clicks its item ID
+//   menu [MS]              waits for a popup menu; prints where it is (and
+//                          its items, "ID<tab>TEXT<tab>flags", where the
+//                          menu can be read from another process)
+//   menu-pick K N [MS]     waits for a popup menu of N items of one height
+//                          and clicks item K (from 0)
+//   type TEXT [enter]      types TEXT (SendInput) into the focused edit
+//                          after clearing it, then Enter when asked
 //   keys ID left|right|up|down N
 //                          posts N presses of the key to control ID of the
 //                          main window (a slider), as the keyboard would
@@ -51,6 +54,7 @@
 //   window TITLE [MS]      waits for a visible dialog ("#32770") titled TITLE;
 //                          prints where it is
 //   window-close TITLE     posts WM_CLOSE to that dialog
+//   window-click TITLE ID  clicks (SendInput) control ID of that dialog
 //   error-dialog KIND MS [MESSAGE]
 //                          shows the program's error dialog of that kind in
 //                          this process for MS milliseconds (for screenshots)
@@ -81,7 +85,9 @@
 #include <vector>
 
 #include "app/dialogs/DlgError.h"
+#include "app/resources/resource.h"
 #include "classlib/GdiPlus.h"
+#include "classlib/Resource.h"
 
 #include "classlib/Str.h"
 #include "foundation/settings/FrameUtility.h"
@@ -202,6 +208,43 @@ void ClickAt(int x, int y, const std::string& how = "") {
     Sleep(30);
     SendMouse(right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP);
     Sleep(30);
+  }
+}
+
+void Key(WORD vk, bool up) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = vk;
+  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &in, sizeof(in));
+}
+
+void Press(WORD vk) {
+  Key(vk, false);
+  Key(vk, true);
+}
+
+// Typed as a person's keyboard would: what the edit holds is selected
+// (Home, Shift+End) and replaced.
+void TypeText(const std::wstring& text, bool enter) {
+  Press(VK_HOME);
+  Key(VK_SHIFT, false);
+  Press(VK_END);
+  Key(VK_SHIFT, true);
+  Press(VK_DELETE);
+  for (wchar_t ch : text) {
+    INPUT in[2]{};
+    for (int i = 0; i < 2; ++i) {
+      in[i].type = INPUT_KEYBOARD;
+      in[i].ki.wScan = ch;
+      in[i].ki.dwFlags = KEYEVENTF_UNICODE | (i ? KEYEVENTF_KEYUP : 0);
+    }
+    SendInput(2, in, sizeof(INPUT));
+    Sleep(20);
+  }
+  if (enter) {
+    Sleep(100);
+    Press(VK_RETURN);
   }
 }
 
@@ -690,32 +733,52 @@ int wmain(int argc, wchar_t** wargv) {
     printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
     return 0;
   }
+  if (cmd == "type") {
+    if (args.size() < 2) return Usage();
+    TypeText(wargv[2], std::string(arg(2, "")) == "enter");
+    return 0;
+  }
   if (cmd == "click") {
     if (args.size() < 3) return Usage();
     ClickAt(static_cast<int>(Number(arg(1, "0"))), static_cast<int>(Number(arg(2, "0"))), arg(3, ""));
     return 0;
   }
-  if (cmd == "menu" || cmd == "menu-click") {
-    const bool click = cmd == "menu-click";
-    if (click && args.size() < 2) return Usage();
-    HWND m = WaitMenuWindow(Number(arg(click ? 2 : 1, "10000")));
+  if (cmd == "menu" || cmd == "menu-pick") {
+    const bool pick = cmd == "menu-pick";
+    if (pick && args.size() < 3) return Usage();
+    HWND m = WaitMenuWindow(Number(arg(pick ? 3 : 1, "10000")));
     if (!m) {
       printf("no menu\n");
       return 1;
     }
-    const std::vector<MenuItemRead> items = ReadMenu(m);
-    if (!click) {
-      for (const MenuItemRead& i : items) printf("%u\t%s\t%s\n", i.id, cl::WideToUtf8(i.text).c_str(), i.flags.c_str());
+    RECT r{};
+    GetWindowRect(m, &r);
+    if (!pick) {
+      // A menu's items are the owning process's: another process reads
+      // only the window (the items are checked in-process by the tests).
+      printf("menu at %ld,%ld %ldx%ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+      for (const MenuItemRead& i : ReadMenu(m))
+        printf("%u\t%s\t%s\n", i.id, cl::WideToUtf8(i.text).c_str(), i.flags.c_str());
       return 0;
     }
-    for (const MenuItemRead& i : items) {
-      if (i.id == Number(arg(1, "0"))) {
-        ClickAt((i.rect.left + i.rect.right) / 2, (i.rect.top + i.rect.bottom) / 2);
-        return 0;
-      }
+    // Item K of N rows of one height (a menu without separators), inside
+    // the menu's 3-pixel frame.
+    const long k = static_cast<long>(Number(arg(1, "0"))), n = static_cast<long>(Number(arg(2, "1")));
+    const long inner = r.bottom - r.top - 6;
+    ClickAt((r.left + r.right) / 2, r.top + 3 + inner * (2 * k + 1) / (2 * n));
+    return 0;
+  }
+  if (cmd == "window-click") {
+    if (args.size() < 3) return Usage();
+    HWND w = WaitDialog(wargv[2], 5000);
+    HWND c = w ? GetDlgItem(w, static_cast<int>(Number(arg(2, "0")))) : nullptr;
+    if (!c) {
+      printf("no such control\n");
+      return 1;
     }
-    printf("no item %s\n", arg(1, ""));
-    return 1;
+    SetForegroundWindow(w);
+    ClickWindow(c);
+    return 0;
   }
   if (cmd == "window" || cmd == "window-close") {
     if (args.size() < 2) return Usage();
@@ -732,8 +795,8 @@ int wmain(int argc, wchar_t** wargv) {
   }
   if (cmd == "error-dialog") {
     if (args.size() < 3) return Usage();
-    return ShowErrorDialogFor(static_cast<int>(Number(arg(1, "3"))), Number(arg(2, "3000")),
-                              argc > 4 ? wargv[4] : L"Quillmere is already running in a different Windows user session.");
+    const std::wstring message = argc > 4 ? std::wstring(wargv[4]) : cl::LoadResString(IDS_OTHER_SESSION);
+    return ShowErrorDialogFor(static_cast<int>(Number(arg(1, "3"))), Number(arg(2, "3000")), message.c_str());
   }
   HWND main = FindMain();
   if (cmd == "wait-gone") {

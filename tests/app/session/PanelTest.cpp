@@ -255,6 +255,13 @@ TEST(Panel, TheMirroredReceiverNamesTheHeaderAndStopPutsItBackInTheList) {
   EXPECT_EQ(f.panel->receiverLabel.GetDisplayText(), L"TV");
   EXPECT_EQ(f.RowNames(), (std::vector<std::wstring>{L"Kitchen"}));
 
+  // A switch to .3 with the same map and the header still shown: .3's row
+  // goes and .2's comes back at this publication.
+  f.panel->state.sessionHost = "127.0.0.3";
+  f.panel->UpdateReceiverMap(map);
+  EXPECT_EQ(f.panel->receiverLabel.GetDisplayText(), L"Kitchen");
+  EXPECT_EQ(f.RowNames(), (std::vector<std::wstring>{L"TV"}));
+
   // Stop: the command goes to the main window and the receiver is back at
   // once, before any publication.
   f.owner.got.clear();
