@@ -529,8 +529,9 @@ int ShowErrorDialogFor(int kind, DWORD ms, const wchar_t* message) {
 
 int Usage() {
   fprintf(stderr, "usage: tessctl launch|main|wait-main|wait-gone|post|command|send-command|key|token|status|"
-                  "wait-status|session|wait-rows|click-row|wait-listed|wait-unlisted|wait-balloon|displays|box|box-ok|"
-                  "exit-event|hold ...\n");
+                  "wait-status|session|wait-rows|click-row|wait-header|panel-click|wait-listed|wait-unlisted|"
+                  "wait-balloon|displays|tray|click|menu|menu-pick|type|keys|text|window|window-close|window-click|"
+                  "error-dialog|box|box-ok|boxes|prompt|prompt-answer|exit-event|start-and-wait|hold ...\n");
   return 2;
 }
 
