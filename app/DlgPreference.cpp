@@ -5,6 +5,8 @@
 
 #include <commctrl.h>
 
+#include <vector>
+
 #include "app/AppMessages.h"
 #include "app/SessionMgrMain.h"
 #include "app/StandInDialogs.h"
@@ -29,18 +31,6 @@ constexpr COLORREF kSliderBackground = 0xD9E5EE;
 
 int DefaultCaptureMethod() { return GetOSVersionCodeEx() == OSVER_WIN8 ? 1 : 0; }
 
-// Slider position of a quality value: 1000, 2000, 4000, 8000 at 1 to 4; the
-// default 6000 at 3.
-int QualityPosition(int quality) {
-  const float step = static_cast<float>(quality - 1000) / 2333.3333f;
-  return static_cast<int>(static_cast<double>(step) + 0.8 + 1.0);
-}
-
-HBRUSH SliderBrush() {
-  static HBRUSH brush = CreateSolidBrush(kSliderBackground);
-  return brush;
-}
-
 }  // namespace
 
 void PostMirrorErrorPrompt(int stringId) { cl::PostToMainWindow(WM_MIRROR_ERROR_BOX, stringId, 0); }
@@ -48,6 +38,11 @@ void PostMirrorErrorPrompt(int stringId) { cl::PostToMainWindow(WM_MIRROR_ERROR_
 CDlgPreference::CDlgPreference() : CDlgPreferenceBase(IDD_PREFERENCES, IDP_PREFERENCES_BACKGROUND, nullptr) {
   icon_.reset(static_cast<HICON>(LoadImageW(cl::AfxGetResourceHandle(), MAKEINTRESOURCEW(IDI_MAIN), IMAGE_ICON, 0, 0,
                                             LR_DEFAULTSIZE)));
+  // The sliders paint their background in the panel's light blue-grey.
+  for (CColorSlider* slider : {&qualitySlider, &volumeSlider, &fpsSlider}) {
+    slider->backColour = kSliderBackground;
+    slider->backBrush.reset(CreateSolidBrush(kSliderBackground));
+  }
   foundMapMutex_ = CreateMutexW(nullptr, FALSE, nullptr);
   listedMapMutex_ = CreateMutexW(nullptr, FALSE, nullptr);
   // Nothing may show the window before the first preferences command: not
@@ -88,7 +83,16 @@ const cl::MessageMap* CDlgPreference::GetMessageMap() const {
           cl::OnCommand(ID_PREFERENCES, &CDlgPreference::OnPreferencesCommand),
           cl::OnCommand(ID_CHECK_UPDATE, &CDlgPreference::OnCheckUpdate),
           cl::OnCommand(IDC_CLOSE, &CDlgPreference::OnCloseClicked),
+          cl::OnCommand(ID_APP_EXIT, &CDlgPreference::OnAppExitCommand),
           cl::OnCommand(IDC_SAVE, &CDlgPreference::OnSaveClicked),
+          cl::OnCommand(IDC_AUTOSCALING_CHECK, &CDlgPreference::OnAutoScalingClicked),
+          cl::OnCommand(IDC_CURSOR_CHECK, &CDlgPreference::OnCursorClicked),
+          cl::OnCommand(IDC_HWACCEL_CHECK, &CDlgPreference::OnHwAccelerationClicked),
+          cl::OnCommand(IDC_RESET, &CDlgPreference::OnResetSettings),
+          cl::OnNotify(NM_CUSTOMDRAW, IDC_FPS_SLIDER, &CDlgPreference::OnFpsChanged),
+          cl::OnNotify(NM_CUSTOMDRAW, IDC_QUALITY_SLIDER, &CDlgPreference::OnQualityChanged),
+          cl::OnNotify(NM_CUSTOMDRAW, IDC_VOLUME_SLIDER, &CDlgPreference::OnVolumeChanged),
+          cl::OnMessage(WM_CREATE, &CDlgPreference::OnCreatePanel),
           cl::OnMessage(WM_PAINT, &CDlgPreference::OnPaint),
           cl::OnMessage(WM_QUERYDRAGICON, &CDlgPreference::OnQueryDragIcon),
           cl::OnMessage(WM_TIMER, &CDlgPreference::OnTimer),
@@ -96,13 +100,11 @@ const cl::MessageMap* CDlgPreference::GetMessageMap() const {
           cl::OnMessage(WM_DISPLAYCHANGE, &CDlgPreference::OnAnswerZero),
           cl::OnMessage(WM_DPICHANGED, &CDlgPreference::OnAnswerZero),
           cl::OnMessage(WM_LBUTTONDOWN, &CDlgPreference::OnLButtonDown),
-          cl::OnMessage(WM_DRAWITEM, &CDlgPreference::OnDrawItem),
-          cl::OnMessage(WM_CTLCOLORSTATIC, &CDlgPreference::OnCtlColorStatic),
       }};
   return &map;
 }
 
-BOOL CDlgPreference::InitDialogHook() {
+void CDlgPreference::InitDialogHook() {
   SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_.get()));
   SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_.get()));
 
@@ -143,34 +145,6 @@ BOOL CDlgPreference::InitDialogHook() {
   StartUpdater(cl::LoadResString(IDS_LANGUAGE_TAG));
   watcher_.Start(m_hWnd, TundraInstanceEvent());
   ZtLogger::Instance().Info("[UI]main window ready (hidden)");
-  return TRUE;
-}
-
-// Stand-in for the settings panel's layout: the controls show the tuning
-// values; the panel's own handlers come with it. It starts timer 2 and
-// hides the debug lines, as the panel does.
-void CDlgPreference::LayoutControls() {
-  struct {
-    int id, low, high, pos;
-  } const sliders[] = {{IDC_QUALITY_SLIDER, 1, 4, QualityPosition(params_.quality)},
-                       {IDC_VOLUME_SLIDER, 0, 100, params_.volume},
-                       {IDC_FPS_SLIDER, 5, 60, params_.fps}};
-  for (const auto& s : sliders) {
-    HWND h = GetDlgItem(s.id);
-    ::SendMessageW(h, TBM_SETRANGE, TRUE, MAKELPARAM(s.low, s.high));
-    ::SendMessageW(h, TBM_SETPOS, TRUE, s.pos);
-  }
-  SetDlgItemTextW(m_hWnd, IDC_VOLUME_VALUE, cl::FormatW(L"%d", params_.volume).c_str());
-  SetDlgItemTextW(m_hWnd, IDC_FPS_VALUE, cl::FormatW(L"%d", params_.fps).c_str());
-  CheckDlgButton(m_hWnd, IDC_CURSOR_CHECK, params_.showCursor ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(m_hWnd, IDC_AUTOSCALING_CHECK, params_.scaleMode ? BST_CHECKED : BST_UNCHECKED);
-  CheckDlgButton(m_hWnd, IDC_HWACCEL_CHECK, params_.useDxgi ? BST_CHECKED : BST_UNCHECKED);
-  const int hw = GetOSVersionCodeEx() == OSVER_WIN8 ? SW_SHOW : SW_HIDE;
-  ::ShowWindow(GetDlgItem(IDC_HWACCEL_CHECK), hw);
-  ::ShowWindow(GetDlgItem(IDC_HWACCEL_LABEL), hw);
-  SetTimer(kTimerStatusLines, 1000);
-  ::ShowWindow(GetDlgItem(IDC_STATUS_LINE), SW_HIDE);
-  ::ShowWindow(GetDlgItem(IDC_STATS_LINE), SW_HIDE);
 }
 
 void CDlgPreference::TogglePreferences() {
@@ -215,6 +189,14 @@ BOOL CDlgPreference::PreCreateWindow(CREATESTRUCTW& cs) {
   }
   cs.lpszClass = name.c_str();
   return CDlgPreferenceBase::PreCreateWindow(cs);
+}
+
+LRESULT CDlgPreference::OnCreatePanel(WPARAM wParam, LPARAM lParam) {
+  // The template names the window "Tessarine" (which gives it a caption
+  // bar); the panel's picture is its whole face.
+  SetWindowLongPtrW(m_hWnd, GWL_STYLE, GetStyle() & ~(WS_CAPTION | WS_THICKFRAME));
+  SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  return CDlgPreferenceBase::OnCreate(wParam, lParam);
 }
 
 LRESULT CDlgPreference::OnPaint(WPARAM, LPARAM) {
@@ -281,34 +263,35 @@ void CDlgPreference::OnCloseClicked() { ShowWindow(SW_HIDE); }
 
 void CDlgPreference::OnSaveClicked() { TogglePreferences(); }
 
-// Stand-in drawing of the panel's picture buttons (the control kit draws
-// them with their state images): a raised button with its text.
-LRESULT CDlgPreference::OnDrawItem(WPARAM, LPARAM lParam) {
-  auto* di = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-  if (!di || di->CtlType != ODT_BUTTON) return FALSE;
-  RECT rc = di->rcItem;
-  DrawFrameControl(di->hDC, &rc, DFC_BUTTON, DFCS_BUTTONPUSH | ((di->itemState & ODS_SELECTED) ? DFCS_PUSHED : 0));
-  wchar_t text[64] = {};
-  GetWindowTextW(di->hwndItem, text, 64);
-  const wchar_t* label = text[0] ? text : (di->CtlID == IDC_CLOSE ? L"X" : L"Area");
-  SetBkMode(di->hDC, TRANSPARENT);
-  HGDIOBJ old = SelectObject(di->hDC, reinterpret_cast<HFONT>(::SendMessageW(m_hWnd, WM_GETFONT, 0, 0)));
-  DrawTextW(di->hDC, label, -1, &rc, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  SelectObject(di->hDC, old);
+namespace {
+
+struct OpenDialogs {
+  HWND main;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectOpenDialogs(HWND h, LPARAM param) {
+  auto* s = reinterpret_cast<OpenDialogs*>(param);
+  wchar_t cls[16] = {};
+  GetClassNameW(h, cls, 16);
+  if (h != s->main && wcscmp(cls, L"#32770") == 0) s->found.push_back(h);
   return TRUE;
 }
 
-LRESULT CDlgPreference::OnCtlColorStatic(WPARAM wParam, LPARAM lParam) {
-  HDC dc = reinterpret_cast<HDC>(wParam);
-  wchar_t cls[32] = {};
-  GetClassNameW(reinterpret_cast<HWND>(lParam), cls, 32);
-  if (lstrcmpiW(cls, TRACKBAR_CLASSW) == 0) {
-    SetBkColor(dc, kSliderBackground);
-    return reinterpret_cast<LRESULT>(SliderBrush());
-  }
-  // Labels show the background picture through.
-  SetBkMode(dc, TRANSPARENT);
-  return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+}  // namespace
+
+// The main window's modal loop is the program's: while an about box, an
+// error dialog, a message box, the input box or a menu runs its own loop on top of
+// it, ending the main window alone would wait for the user to close them.
+// So every other dialog of this thread is asked to close first (posted, so
+// each ends in its own loop), then the main window as before.
+void CDlgPreference::OnAppExitCommand() {
+  OpenDialogs open{m_hWnd};
+  EnumThreadWindows(GetCurrentThreadId(), &CollectOpenDialogs, reinterpret_cast<LPARAM>(&open));
+  for (HWND h : open.found) ::PostMessageW(h, WM_CLOSE, 0, 0);
+  // The tray or settings menu runs a loop of its own too.
+  EndMenu();
+  if (cl::CWinApp* app = cl::AfxGetApp()) app->OnAppExit();
 }
 
 void CDlgPreference::SetStatusLine(const std::wstring& text) {
@@ -353,7 +336,7 @@ LRESULT CDlgPreference::OnTimer(WPARAM wParam, LPARAM) {
       break;
     case kTimerVolume:
       KillTimer(kTimerVolume);
-      if (session_) session_->SetVolume(params_.volume);
+      if (session_) SessionSetVolume();
       break;
     case kTimerRefreshSession:
       KillTimer(kTimerRefreshSession);
@@ -385,7 +368,7 @@ LRESULT CDlgPreference::OnDestroy(WPARAM, LPARAM) {
   delete sessionWindow_;
   sessionWindow_ = nullptr;
   StopDiscovery();
-  Shell_NotifyIconW(NIM_DELETE, &tray_);
+  ShellNotify(NIM_DELETE, &tray_);
   StopUpdater();
   g_mapListedReceivers.clear();
   g_mapFoundReceivers.clear();

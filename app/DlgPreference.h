@@ -14,9 +14,13 @@
 
 #include <string>
 
-#include "app/DlgMainBaseStandIn.h"
 #include "app/ExitEventWatcher.h"
 #include "app/ReceiverMaps.h"
+#include "app/controls/CustomCheckBox.h"
+#include "app/controls/CustomStatic.h"
+#include "app/controls/DialogBases.h"
+#include "app/controls/PictureButton.h"
+#include "app/controls/Sliders.h"
 #include "classlib/UiHandle.h"
 #include "engine/mirror/MirrorTypes.h"
 
@@ -26,22 +30,34 @@ class CExtendDisplay;
 class CMirror;
 class CSessionMgrMain;
 
-// The base of the main window; the control kit's CDlgMainBase takes its
-// place (same constructor and hook) once it is in.
-using CDlgPreferenceBase = CDlgMainBaseStandIn;
+using CDlgPreferenceBase = CDlgMainBase;
 
 class CDlgPreference : public CDlgPreferenceBase {
  public:
   CDlgPreference();
   ~CDlgPreference() override;
 
-  BOOL InitDialogHook() override;
+  void InitDialogHook() override;
+  void DoDataExchange() override;
   BOOL PreTranslateMessage(MSG* msg) override;
   BOOL PreCreateWindow(CREATESTRUCTW& cs) override;
 
   // Shows the panel, or hides it and writes the six tuning values.
   void TogglePreferences();
+
+  // The settings panel (template 101), its visible face.
   void LayoutControls();
+  void OnFpsChanged(NMHDR* nm, LRESULT* result);
+  void OnQualityChanged(NMHDR* nm, LRESULT* result);
+  void OnVolumeChanged(NMHDR* nm, LRESULT* result);
+  void OnAutoScalingClicked();
+  void OnCursorClicked();
+  void OnHwAccelerationClicked();
+  void OnResetSettings();
+  // Slider position of a quality value: 1000, 2000, 4000, 8000 at 1 to 4,
+  // the default 6000 at 3 (not clamped); and the quality of a position.
+  static int QualityPosition(int quality);
+  static int QualityOfPosition(int position);
 
   // Receiver maps and connecting.
   static void OnReceiverFound(ReceiverEntry* entry);
@@ -70,12 +86,57 @@ class CDlgPreference : public CDlgPreferenceBase {
   HANDLE FoundMapMutex() const { return foundMapMutex_; }
   HANDLE ListedMapMutex() const { return listedMapMutex_; }
 
+  // What the session panel reads of the main window.
+  CMirror* Session() const { return session_; }
+  const std::string& SessionHost() const { return sessionHost_; }
+  CExtendDisplay* ExtendDisplayManager() const { return extendDisplay_; }
+  const MirrorParam& Params() const { return params_; }
+  CSessionMgrMain* SessionWindow() const { return sessionWindow_; }
+  const NOTIFYICONDATAW& TrayData() const { return tray_; }
+
+  // The controls of template 101.
+  CCustomStatic title;
+  CPictureButton closeButton;
+  CCustomStatic qualityLabel;
+  CColorSlider qualitySlider;
+  CCustomStatic qualityLow;
+  CCustomStatic qualityHigh;
+  CCustomStatic volumeLabel;
+  CColorSlider volumeSlider;
+  CCustomStatic volumeValue;
+  CCustomStatic fpsLabel;
+  CColorSlider fpsSlider;
+  CCustomStatic fpsValue;
+  CCustomCheckBox cursorBox;
+  CCustomCheckBox autoScalingBox;
+  CCustomCheckBox hwAccelerationBox;
+  CCustomStatic cursorLabel;
+  CCustomStatic autoScalingLabel;
+  CCustomStatic hwAccelerationLabel;
+  CPictureButton areaButton;
+  CPictureButton proxyButton;
+  CPictureButton resetButton;
+  CPictureButton saveButton;
+  cl::CWnd statusLine;
+  cl::CWnd statsLine;
+
  protected:
   const cl::MessageMap* GetMessageMap() const override;
+
+  // The shell's notification-area call (Shell_NotifyIconW); a seam for
+  // tests that record what reaches the shell.
+  virtual BOOL ShellNotify(DWORD message, NOTIFYICONDATAW* data);
+  // A running session's new video settings and volume (from params).
+  virtual void SessionUpdateVideoSettings();
+  virtual void SessionSetVolume();
+
+  MirrorParam params_;
+  CMirror* session_ = nullptr;
 
  private:
   LRESULT OnTimer(WPARAM wParam, LPARAM lParam);
   LRESULT OnDestroy(WPARAM wParam, LPARAM lParam);
+  LRESULT OnCreatePanel(WPARAM wParam, LPARAM lParam);
   LRESULT OnPaint(WPARAM wParam, LPARAM lParam);
   LRESULT OnQueryDragIcon(WPARAM wParam, LPARAM lParam);
   LRESULT OnAnswerZero(WPARAM wParam, LPARAM lParam);
@@ -84,23 +145,22 @@ class CDlgPreference : public CDlgPreferenceBase {
   LRESULT OnRestartDiscoveryMessage(WPARAM wParam, LPARAM lParam);
   LRESULT OnStartupBalloon(WPARAM wParam, LPARAM lParam);
   LRESULT OnMirrorErrorBox(WPARAM wParam, LPARAM lParam);
-  LRESULT OnDrawItem(WPARAM wParam, LPARAM lParam);
-  LRESULT OnCtlColorStatic(WPARAM wParam, LPARAM lParam);
   void OnPreferencesCommand();
   void OnToggleCommand();
   void OnCheckUpdate();
   void OnCloseClicked();
   void OnSaveClicked();
+  void OnAppExitCommand();
   void UpdateStatusLines();
   void SetStatusLine(const std::wstring& text);
+  void ShowTuningValues();
+  void PlaceLabel(CCustomStatic& label, int x, int y, int height);
 
   cl::UniqueIcon icon_;
   cl::UniqueIcon trayIcon_;
   NOTIFYICONDATAW tray_{};
   CDragDrop* regionPicker_ = nullptr;
   CBonjourDiscovery* discovery_ = nullptr;
-  CMirror* session_ = nullptr;
-  MirrorParam params_;
   bool shownOnce_ = false;
   HWND tooltip_ = nullptr;
   std::wstring lastStatus_;

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "app/AppMessages.h"
-#include "app/DlgInputBox.h"
+#include "app/dialogs/DlgInputBox.h"
 #include "app/DlgPreference.h"
 #include "app/SessionMgrMain.h"
 #include "app/StandInDialogs.h"

@@ -1,63 +1,75 @@
-// Stand-in for the session window and its control panel: a plain window
-// "Tessarine Session" that shows the receiver list the main window hands it
-// (UpdateReceiverMap) as one button per receiver, in the listed map's key
-// order, so that row k sends WM_COMMAND 60001 + k: exactly the position
-// OnConnectReceiver counts. An address field (written to txSToken, then
-// WM_CONNECT_BY_TEXT) and a Stop button stand in for the control panel's.
-// Closing it only hides it. Names and calls are the real window's, so
-// replacing these two files is all the swap takes.
+// The session window: a borderless popup, 453 x 678 pixels, "Tessarine
+// Session", that holds one content panel (the session control panel) and
+// nothing else.
+//
+// CSessionMgrBase: a popup owner of one content dialog: creation,
+// placement before its first show, keys and the wheel passed on to the
+// content, hidden (not destroyed) on WM_CLOSE. CSessionMgrMain fixes size,
+// title and template and makes the concrete panel, CDlgSessionMgr.
+//
+// The main window owns the one instance: it makes it on first use
+// (ShowSessionWindow), reaches the panel through Panel(), and deletes it at
+// its teardown. UI thread only.
 #pragma once
 
 #include <windows.h>
 
-#include <vector>
+#include <string>
 
-#include "app/ReceiverMaps.h"
+#include "app/session/DlgSessionMgr.h"
 #include "classlib/Wnd.h"
 
 class CSessionConfig;
 
-class CDlgSessionMgr : public cl::CWnd {
+class CSessionMgrBase : public cl::CWnd {
  public:
-  bool Create(HWND parent, HWND mainWindow);
-  // The main window's copy of the listed map (its mutex held by the caller).
-  void UpdateReceiverMap(ReceiverMap map);
-  // After a connect: the rows are made again from the last map.
-  void RefreshSession();
+  CSessionMgrBase() = default;
+  ~CSessionMgrBase() override;
 
- protected:
-  const cl::MessageMap* GetMessageMap() const override;
+  // The content dialog object, not yet a window.
+  virtual cl::CDialog* CreateContent() = 0;
+  // Sends msg's message on to the content window (when there is one).
+  virtual void ForwardMessage(const MSG* msg);
+  // Before the first show: on a work area wider than 1024 or taller than
+  // 768, at ((1024 - w) / 2, (768 - h) / 2); otherwise centred.
+  virtual void PlaceWindow();
+  // Makes the (hidden) window, its icons and its content; 1, or 0 with
+  // nothing made.
+  virtual int Create(CSessionConfig* config, cl::CWnd* owner);
+  // Hands the keyboard focus to the content (the panel's choice).
+  virtual void FocusContent() {}
+  // The primary monitor's work area (a seam for the placement's tests).
+  virtual RECT WorkArea() const;
 
- private:
-  void Layout();
-  void OnRowClicked(UINT id);
-  void OnConnectClicked();
-  void OnStopClicked();
-  LRESULT OnSize(WPARAM, LPARAM);
+  // Keys and the wheel also go to the content; nothing is eaten here.
+  BOOL PreTranslateMessage(MSG* msg) override;
 
-  HWND main_ = nullptr;
-  HFONT font_ = nullptr;  // stock, not owned
-  HWND header_ = nullptr;
-  HWND edit_ = nullptr;
-  HWND connect_ = nullptr;
-  HWND stop_ = nullptr;
-  std::vector<HWND> rows_;
-  ReceiverMap map_;
-};
-
-class CSessionMgrMain : public cl::CWnd {
- public:
-  CSessionMgrMain() = default;
-  ~CSessionMgrMain() override;
-  // Makes the (hidden) window; false when it could not be made.
-  bool Create(CSessionConfig* config, cl::CWnd* mainWindow);
-  CDlgSessionMgr* Panel() { return panel_.m_hWnd ? &panel_ : nullptr; }
+  std::wstring title;
+  RECT rect{0, 0, 0, 0};
+  cl::CWnd* owner = nullptr;
+  UINT contentTemplateId = 0;
+  CSessionConfig* sessionConfig = nullptr;  // not owned
+  cl::CDialog* content = nullptr;           // owned
+  HICON icon = nullptr;                     // shared resource icon
 
  protected:
   const cl::MessageMap* GetMessageMap() const override;
 
  private:
   LRESULT OnClose(WPARAM, LPARAM);
-  LRESULT OnSize(WPARAM, LPARAM);
-  CDlgSessionMgr panel_;
+  LRESULT OnDestroy(WPARAM, LPARAM);
+  LRESULT OnEraseBkgnd(WPARAM, LPARAM);
+};
+
+class CSessionMgrMain : public CSessionMgrBase {
+ public:
+  static constexpr int kWidth = 453;
+  static constexpr int kHeight = 678;
+  static constexpr UINT kContentTemplate = 124;
+
+  CSessionMgrMain();
+  cl::CDialog* CreateContent() override;
+  void FocusContent() override;
+  // The control panel once it is a window; null before.
+  CDlgSessionMgr* Panel() const;
 };

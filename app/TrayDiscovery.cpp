@@ -3,9 +3,11 @@
 #include "app/AppMessages.h"
 #include "app/DlgPreference.h"
 #include "app/SessionMgrMain.h"
+#include "app/session/SettingsMenu.h"
 #include "classlib/Resource.h"
 #include "classlib/UiHandle.h"
 #include "engine/discovery/BonjourDiscovery.h"
+#include "foundation/log/Logger.h"
 #include "foundation/session/SessionConfig.h"
 
 // The session configuration the session window reads; made on first use.
@@ -44,7 +46,13 @@ void CDlgPreference::ShowSessionWindow() {
     if (!g_pSessionConfig) g_pSessionConfig = new CSessionConfig();
     g_pSessionConfig->LoadAllSettings();
     sessionWindow_ = new CSessionMgrMain();
-    sessionWindow_->Create(g_pSessionConfig, this);
+    if (!sessionWindow_->Create(g_pSessionConfig, this)) {
+      // Nothing half made is kept: the next request tries again.
+      ZtLogger::Instance().Error("[UI]session window could not be created");
+      delete sessionWindow_;
+      sessionWindow_ = nullptr;
+      return;
+    }
     watcher_.SetSessionWindow(sessionWindow_->m_hWnd);
     PublishReceiverList();
   }
@@ -70,14 +78,14 @@ bool CDlgPreference::AddTrayIcon() {
   tray_.uCallbackMessage = WM_TRAY_NOTIFY;
   tray_.hIcon = trayIcon_.get();
   tray_.uVersion = 4;
-  return Shell_NotifyIconW(NIM_ADD, &tray_) != FALSE;
+  return ShellNotify(NIM_ADD, &tray_) != FALSE;
 }
 
 bool CDlgPreference::SetTrayTip(const std::wstring& text) {
   if (text.size() + 1 > ARRAYSIZE(tray_.szTip)) return false;
   wcscpy(tray_.szTip, text.c_str());
   tray_.uFlags |= NIF_TIP;
-  return Shell_NotifyIconW(NIM_MODIFY, &tray_) != FALSE;
+  return ShellNotify(NIM_MODIFY, &tray_) != FALSE;
 }
 
 bool CDlgPreference::ShowTrayBalloon(const std::wstring& title, const std::wstring& text, DWORD iconFlags) {
@@ -87,17 +95,10 @@ bool CDlgPreference::ShowTrayBalloon(const std::wstring& title, const std::wstri
   if (title.size() + 1 > ARRAYSIZE(tray_.szInfoTitle) || text.size() + 1 > ARRAYSIZE(tray_.szInfo)) return false;
   wcscpy(tray_.szInfoTitle, title.c_str());
   wcscpy(tray_.szInfo, text.c_str());
-  return Shell_NotifyIconW(NIM_MODIFY, &tray_) != FALSE;
+  return ShellNotify(NIM_MODIFY, &tray_) != FALSE;
 }
 
-// Stand-in for the settings menu: menu 133's first submenu as the template
-// has it (texts, no pictures), at the cursor, commands to this window.
 void CDlgPreference::ShowTrayMenu() {
-  cl::UniqueMenu menu(LoadMenuW(cl::AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_SETTINGS_MENU)));
-  HMENU popup = menu ? GetSubMenu(menu.get(), 0) : nullptr;
-  if (!popup) return;
-  POINT pt;
-  GetCursorPos(&pt);
-  SetForegroundWindow(m_hWnd);
-  TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_TOPALIGN, pt.x, pt.y, 0, m_hWnd, nullptr);
+  SettingsMenuBitmaps bitmaps;
+  TrackSettingsMenu(m_hWnd, bitmaps.preferences, bitmaps.update, bitmaps.about);
 }

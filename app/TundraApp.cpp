@@ -8,7 +8,10 @@
 #include "app/AppMessages.h"
 #include "app/DlgPreference.h"
 #include "app/StandInDialogs.h"
+#include "app/dialogs/DlgError.h"
+#include "app/dialogs/SimpleAbout.h"
 #include "backend/BEOPMgr.h"
+#include "classlib/Resource.h"
 #include "classlib/Str.h"
 #include "foundation/crash/CrashHandler.h"
 #include "foundation/firewall/WinFirewall.h"
@@ -102,7 +105,7 @@ BOOL CTundraApp::InitInstance() {
   int oobe = CFrameUtility::GetOOBEDone();
   if (oobe == OOBE_LOCKED) {
     log.Error("== Show message box on another instance already runing on another windows session.");
-    CDlgError box(CDlgError::kGeneral, IDS_OTHER_SESSION, nullptr);
+    CDlgError box(cl::LoadResString(IDS_OTHER_SESSION), CDlgError::kGeneral, nullptr, false);
     box.DoModal();
     return FALSE;
   }
@@ -221,7 +224,7 @@ bool CTundraApp::CheckSingleInstance() {
 
 void CTundraApp::OnAppAbout() {
   if (g_pAboutBox) {
-    if (HWND box = g_pAboutBox->Window()) {
+    if (HWND box = g_pAboutBox->m_hWnd) {
       ShowWindow(box, SW_SHOW);
       SetForegroundWindow(box);
     }

@@ -164,3 +164,88 @@
 #define IDS_API_UNREACHABLE 347
 #define IDS_CONNECT_OFFLINE 348
 #define IDS_CONNECT_FIREWALL 349
+
+// ---- The session window, the about box and the error dialog
+// Dialog templates: the session panel, the list panes, the about box, the
+// error dialog and its four pages
+#define IDD_SESSION_PANEL 124
+#define IDD_CONTENT_VIEW 125
+#define IDD_USER_LIST_VIEW 127
+#define IDD_ABOUT 318
+#define IDD_ERROR 111
+#define IDD_ERROR_BONJOUR_ABSENT 112
+#define IDD_ERROR_BONJOUR_DISABLE 113
+#define IDD_ERROR_BONJOUR_STOP 114
+#define IDD_ERROR_GENERAL 115
+
+// Controls of the session panel (template 124)
+#define IDC_SESSION_MENU 1119
+#define IDC_SESSION_HIDE 1120
+#define IDC_SESSION_FULLSCREEN 1121
+#define IDC_SESSION_DISPLAY 1122
+#define IDC_SESSION_STOP 1123
+#define IDC_SESSION_RECEIVER 1131
+#define IDC_SESSION_LOGO 1132
+#define IDC_SESSION_CONNECT 1146
+
+// Controls of the about box (template 318)
+#define IDC_ABOUT_VERSION 1147
+#define IDC_ABOUT_LINK 1148
+#define IDC_ABOUT_LOGO 1149
+
+// Controls of the error dialog (template 111) and its pages (112 to 115)
+#define IDC_ERROR_CLOSE 1054
+#define IDC_ERROR_CROSS 1055
+#define IDC_ERROR_DONT_SHOW 1056
+#define IDC_ERROR_DONT_SHOW_LABEL 1057
+#define IDC_ERROR_TITLE 1058
+#define IDC_ERROR_ICON 1059
+#define IDC_ERROR_SPARE 1060
+#define IDC_ERROR_LINKS 1061
+#define IDC_ERROR_TEXT 1062
+#define IDC_ERROR_INSTALL_TEXT 1063
+#define IDC_ERROR_ITUNES_LINK 1064
+#define IDC_ERROR_PRINT_LINK 1065
+#define IDC_ERROR_STOPPED_TEXT 1066
+#define IDC_ERROR_RESTART 1068
+#define IDC_ERROR_RESTART_FAILED 1069
+#define IDC_ERROR_MESSAGE 1070
+#define IDC_ERROR_GENERAL_ICON 1071
+
+// PNG pictures of the session window: the panel's skin, the header strip,
+// the caption buttons (connect, settings menu, hide), the session buttons
+// (display menu, full display, stop), a receiver row
+#define IDP_SESSION_SKIN 273
+#define IDP_SESSION_LOGO 160
+#define IDP_MENU_BUTTON_NORMAL 297
+#define IDP_MENU_BUTTON_HOVER 298
+#define IDP_MENU_BUTTON_PRESSED 299
+#define IDP_HIDE_BUTTON_NORMAL 307
+#define IDP_HIDE_BUTTON_HOVER 308
+#define IDP_CONNECT_BUTTON_NORMAL 311
+#define IDP_CONNECT_BUTTON_HOVER 312
+#define IDP_CONNECT_BUTTON_PRESSED 313
+#define IDP_DISPLAY_BUTTON_HOVER 286
+#define IDP_DISPLAY_BUTTON_NORMAL 287
+#define IDP_DISPLAY_BUTTON_PRESSED 288
+#define IDP_DISPLAY_BUTTON_DISABLED 289
+#define IDP_FULLSCREEN_BUTTON_HOVER 290
+#define IDP_FULLSCREEN_BUTTON_NORMAL 291
+#define IDP_FULLSCREEN_BUTTON_PRESSED 292
+#define IDP_FULLSCREEN_BUTTON_DISABLED 293
+#define IDP_STOP_BUTTON_HOVER 294
+#define IDP_STOP_BUTTON_NORMAL 295
+#define IDP_STOP_BUTTON_PRESSED 296
+#define IDP_ROW_NORMAL 304
+#define IDP_ROW_PRESSED 305
+#define IDP_ROW_HOVER 306
+// ... of the preferences panel: the region button, the Save button
+#define IDP_AREA_BUTTON_NORMAL 259
+#define IDP_AREA_BUTTON_PRESSED 260
+#define IDP_AREA_BUTTON_HOVER 261
+#define IDP_SAVE_BUTTON_NORMAL 274
+#define IDP_SAVE_BUTTON_HOVER 275
+#define IDP_SAVE_BUTTON_PRESSED 276
+// ... of the about box (logo) and the error pages (the icon's backdrop)
+#define IDP_ABOUT_LOGO 258
+#define IDP_ERROR_ICON_BACK 211

@@ -354,6 +354,131 @@ KIT_ART = {
 
 ART.update(KIT_ART)
 
+# ---- The session window, the preferences panel's own buttons, the about
+# box and the error pages.
+SKIN_FACE = (0xF5, 0xF5, 0xF5, 255)
+SKIN_CAPTION = (0x2B, 0x4C, 0x7E, 255)
+SKIN_EDGE = (0x9A, 0xA5, 0xB5, 255)
+HEADER_BAND = (0xDD, 0xEA, 0xF3, 255)
+WHITE = (255, 255, 255, 255)
+
+
+def session_skin():
+    """PNG 273: the session panel, 302 x 452: a caption strip 50 pixels
+    high over a light face, a thin edge all round."""
+    c = Canvas(302, 452, SKIN_FACE)
+    c.rect(0, 0, 302, 50, SKIN_CAPTION)
+    c.glyph('TESSARINE', 12, 18, 2, WHITE)
+    c.frame(0, 0, 302, 452, SKIN_EDGE)
+    c.glyph('P273', 270, 440, 1, (0x93, 0x91, 0x8F, 255))
+    return c
+
+
+def session_logo():
+    """PNG 160: the header strip of a running session, 300 x 55."""
+    c = Canvas(300, 55, HEADER_BAND)
+    c.rect(0, 54, 300, 55, SKIN_EDGE)
+    c.round_rect(10, 12, 42, 44, 6, (0x40, 0xA0, 0xAD, 255))
+    c.glyph('T', 23, 21, 2, WHITE)
+    return c
+
+
+def caption_button(w, h, fill, mark):
+    """The caption strip's buttons: a flat square in the strip's colour
+    family with a white mark: 'menu' (three bars), 'hide' (one bar) or
+    'plus'."""
+    c = Canvas(w, h, fill)
+    cx, cy = w // 2, h // 2
+    if mark == 'menu':
+        for dy in (-7, 0, 7):
+            c.rect(cx - 9, cy + dy - 1, cx + 9, cy + dy + 2, WHITE)
+    elif mark == 'hide':
+        c.rect(cx - 9, cy - 1, cx + 9, cy + 2, WHITE)
+    else:
+        c.rect(cx - 9, cy - 1, cx + 9, cy + 2, WHITE)
+        c.rect(cx - 1, cy - 9, cx + 2, cy + 9, WHITE)
+    return c
+
+
+def session_button(fill, mark):
+    """The header's 20 x 20 buttons: 'screen' (full display), 'display'
+    (two screens) or 'stop' (a square)."""
+    c = Canvas(20, 20, (0, 0, 0, 0))
+    c.round_rect(0, 0, 20, 20, 4, fill)
+    if mark == 'stop':
+        c.rect(6, 6, 14, 14, WHITE)
+    elif mark == 'screen':
+        c.frame(4, 5, 16, 14, WHITE)
+    else:
+        c.frame(3, 4, 12, 11, WHITE)
+        c.frame(8, 9, 17, 16, WHITE)
+    return c
+
+
+def row_picture(fill):
+    """PNGs 304 to 306: a receiver row's button, 300 x 38."""
+    c = Canvas(300, 38, fill)
+    c.disc(22, 19, 7, (0x40, 0xA0, 0xAD, 255))
+    return c
+
+
+def area_button(fill):
+    """PNGs 259 to 261: the region button, 50 x 25, a dashed frame on it."""
+    c = Canvas(50, 25, fill)
+    for x in range(12, 38, 4):
+        c.rect(x, 6, x + 2, 7, WHITE)
+        c.rect(x, 18, x + 2, 19, WHITE)
+    for y in range(6, 19, 4):
+        c.rect(12, y, 13, y + 2, WHITE)
+        c.rect(37, y, 38, y + 2, WHITE)
+    return c
+
+
+def about_logo():
+    """PNG 258: the about box's logo, 144 x 144."""
+    c = Canvas(144, 144, (0, 0, 0, 0))
+    c.round_rect(0, 0, 144, 144, 24, BLUE)
+    c.glyph('T', 54, 42, 12, WHITE)
+    return c
+
+
+SESSION_ART = {
+    'png273.png': ('png', session_skin),
+    'png160.png': ('png', session_logo),
+    'png297.png': ('png', lambda: caption_button(36, 49, (0x2B, 0x4C, 0x7E, 255), 'menu')),
+    'png298.png': ('png', lambda: caption_button(36, 49, (0x3D, 0x6C, 0xB0, 255), 'menu')),
+    'png299.png': ('png', lambda: caption_button(36, 49, (0x1A, 0x30, 0x52, 255), 'menu')),
+    'png307.png': ('png', lambda: caption_button(36, 48, (0x2B, 0x4C, 0x7E, 255), 'hide')),
+    'png308.png': ('png', lambda: caption_button(36, 48, (0xC0, 0x45, 0x3A, 255), 'hide')),
+    'png311.png': ('png', lambda: caption_button(36, 49, (0x2B, 0x4C, 0x7E, 255), 'plus')),
+    'png312.png': ('png', lambda: caption_button(36, 49, (0x3D, 0x6C, 0xB0, 255), 'plus')),
+    'png313.png': ('png', lambda: caption_button(36, 49, (0x1A, 0x30, 0x52, 255), 'plus')),
+    'png286.png': ('png', lambda: session_button((0x58, 0xB8, 0xC4, 255), 'display')),
+    'png287.png': ('png', lambda: session_button((0x40, 0xA0, 0xAD, 255), 'display')),
+    'png288.png': ('png', lambda: session_button((0x2A, 0x78, 0x82, 255), 'display')),
+    'png289.png': ('png', lambda: session_button((0xA0, 0xA0, 0xA0, 255), 'display')),
+    'png290.png': ('png', lambda: session_button((0x58, 0xB8, 0xC4, 255), 'screen')),
+    'png291.png': ('png', lambda: session_button((0x40, 0xA0, 0xAD, 255), 'screen')),
+    'png292.png': ('png', lambda: session_button((0x2A, 0x78, 0x82, 255), 'screen')),
+    'png293.png': ('png', lambda: session_button((0xA0, 0xA0, 0xA0, 255), 'screen')),
+    'png294.png': ('png', lambda: session_button((0xE0, 0x60, 0x50, 255), 'stop')),
+    'png295.png': ('png', lambda: session_button((0xC0, 0x45, 0x3A, 255), 'stop')),
+    'png296.png': ('png', lambda: session_button((0x8A, 0x2E, 0x26, 255), 'stop')),
+    'png304.png': ('png', lambda: row_picture((0xFA, 0xFA, 0xFA, 255))),
+    'png305.png': ('png', lambda: row_picture((0xC8, 0xDC, 0xEE, 255))),
+    'png306.png': ('png', lambda: row_picture((0xE6, 0xF0, 0xF8, 255))),
+    'png259.png': ('png', lambda: area_button((0x3D, 0x6C, 0xB0, 255))),
+    'png260.png': ('png', lambda: area_button((0x1A, 0x30, 0x52, 255))),
+    'png261.png': ('png', lambda: area_button((0x58, 0x8C, 0xD8, 255))),
+    'png274.png': ('png', lambda: flat(85, 35, (0x8C, 0xC8, 0x8C, 255))),
+    'png275.png': ('png', lambda: flat(85, 35, (0xAA, 0xDC, 0xAA, 255))),
+    'png276.png': ('png', lambda: flat(85, 35, (0x64, 0xA0, 0x64, 255))),
+    'png258.png': ('png', about_logo),
+    'png211.png': ('png', lambda: flat(120, 140, (0xEE, 0xF2, 0xF8, 255))),
+}
+
+ART.update(SESSION_ART)
+
 WRITERS = {'png': png_bytes, 'bmp': bmp_bytes, 'ico': ico_bytes, 'gif': gif_bytes}
 
 

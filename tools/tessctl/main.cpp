@@ -18,8 +18,14 @@
 //   token TEXT             stores TEXT as txSToken and posts WM_CONNECT_BY_TEXT
 //   status                 prints the main window's status line (1001)
 //   wait-status TEXT [MS]  waits until the status line begins with TEXT
-//   session [MS]           waits for the visible session window; prints its rows
+//   session [MS]           waits for the visible session window; prints where
+//                          it is, its rows (top to bottom) and its header
 //   wait-rows N [MS]       waits until the session window lists N receivers
+//   click-row K|NAME       clicks (SendInput) row K from the top, or the row
+//                          showing NAME
+//   wait-header NAME [MS]  waits until the session header shows and names NAME
+//   panel-click ID         clicks (SendInput) control ID of the session panel
+//                          (1146 connect, 1119 menu, 1120 hide, 1123 stop)
 //   click-row K            clicks row K of the session window
 //   wait-listed NAME [MS]  waits until the session window lists a receiver
 //                          named NAME; prints how long that took and the list
@@ -31,8 +37,30 @@
 //                          stored mode and how many modes it offers, and the
 //                          number of monitors
 //   close-session          closes the session window (as its X button does)
-//   box [MS]               waits for a message box; prints its text
-//   box-ok                 presses OK on that message box
+//   tray                   prints the centre of the program's tray icon
+//   click X Y [right|double]
+//                          clicks (SendInput) at screen coordinates
+//   menu [MS]              waits for a popup menu; prints where it is (and
+//                          its items, "ID<tab>TEXT<tab>flags", where the
+//                          menu can be read from another process)
+//   menu-pick K N [MS]     waits for a popup menu of N items of one height
+//                          and clicks item K (from 0)
+//   type TEXT [enter]      types TEXT (SendInput) into the focused edit
+//                          after clearing it, then Enter when asked
+//   keys ID left|right|up|down N
+//                          posts N presses of the key to control ID of the
+//                          main window (a slider), as the keyboard would
+//   text ID                prints the text of control ID of the main window
+//   window TITLE [MS]      waits for a visible dialog ("#32770") titled TITLE;
+//                          prints where it is
+//   window-close TITLE     posts WM_CLOSE to that dialog
+//   window-click TITLE ID  clicks (SendInput) control ID of that dialog
+//   error-dialog KIND MS [MESSAGE]
+//                          shows the program's error dialog of that kind in
+//                          this process for MS milliseconds (for screenshots)
+//   box [MS]               waits for a box (a message box, the about box or
+//                          the error dialog); prints its text
+//   box-ok                 presses OK on that box (Close on the error dialog)
 //   boxes                  prints how many message boxes are open
 //   prompt CAPTION [MS]    waits for the input box of that caption; prints
 //                          its prompt (1142)
@@ -55,6 +83,11 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "app/dialogs/DlgError.h"
+#include "app/resources/resource.h"
+#include "classlib/GdiPlus.h"
+#include "classlib/Resource.h"
 
 #include "classlib/Str.h"
 #include "foundation/settings/FrameUtility.h"
@@ -104,22 +137,180 @@ unsigned long Number(const char* text) { return strtoul(text, nullptr, 0); }
 
 HWND FindSession() { return FindWindowW(nullptr, L"Tessarine Session"); }
 
+// The session panel's rows (windows of id 61100 with the receiver's name
+// as text), top to bottom, and the panel itself.
+constexpr int kRowId = 61100;
+constexpr int kRowButtonId = 61105;
+constexpr int kHeaderLabel = 1131;
+constexpr int kStopButton = 1123;
+
 struct Rows {
-  std::vector<HWND> buttons;
+  std::vector<HWND> buttons;  // the rows themselves
 };
 
 BOOL CALLBACK CollectRows(HWND h, LPARAM param) {
-  const int id = GetDlgCtrlID(h);
-  if (id >= static_cast<int>(kFirstRow) && id < static_cast<int>(kFirstRow) + 32) {
-    reinterpret_cast<Rows*>(param)->buttons.push_back(h);
-  }
+  if (GetDlgCtrlID(h) == kRowId && IsWindowVisible(h)) reinterpret_cast<Rows*>(param)->buttons.push_back(h);
   return TRUE;
 }
 
 Rows SessionRows(HWND session) {
   Rows rows;
   EnumChildWindows(session, &CollectRows, reinterpret_cast<LPARAM>(&rows));
+  std::sort(rows.buttons.begin(), rows.buttons.end(), [](HWND a, HWND b) {
+    RECT ra{}, rb{};
+    GetWindowRect(a, &ra);
+    GetWindowRect(b, &rb);
+    return ra.top < rb.top;
+  });
   return rows;
+}
+
+struct ById {
+  int id;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindById(HWND h, LPARAM param) {
+  auto* s = reinterpret_cast<ById*>(param);
+  if (GetDlgCtrlID(h) == s->id && !s->found) s->found = h;
+  return TRUE;
+}
+
+// A control of the session window (any depth) by its id.
+HWND SessionControl(int id) {
+  HWND s = FindSession();
+  if (!s) return nullptr;
+  ById find{id};
+  EnumChildWindows(s, &FindById, reinterpret_cast<LPARAM>(&find));
+  return find.found;
+}
+
+void SendMouse(DWORD flags, int x = 0, int y = 0) {
+  INPUT in{};
+  in.type = INPUT_MOUSE;
+  in.mi.dwFlags = flags;
+  if (flags & MOUSEEVENTF_ABSOLUTE) {
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    in.mi.dx = MulDiv(x, 65535, w - 1);
+    in.mi.dy = MulDiv(y, 65535, h - 1);
+  }
+  SendInput(1, &in, sizeof(in));
+}
+
+// A real click, as a person's: move there, press, release.
+void ClickAt(int x, int y, const std::string& how = "") {
+  SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, x, y);
+  Sleep(60);
+  const bool right = how == "right";
+  const int times = how == "double" ? 2 : 1;
+  for (int i = 0; i < times; ++i) {
+    SendMouse(right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN);
+    Sleep(30);
+    SendMouse(right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP);
+    Sleep(30);
+  }
+}
+
+void Key(WORD vk, bool up) {
+  INPUT in{};
+  in.type = INPUT_KEYBOARD;
+  in.ki.wVk = vk;
+  in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  SendInput(1, &in, sizeof(in));
+}
+
+void Press(WORD vk) {
+  Key(vk, false);
+  Key(vk, true);
+}
+
+// Typed as a person's keyboard would: what the edit holds is selected
+// (Home, Shift+End) and replaced.
+void TypeText(const std::wstring& text, bool enter) {
+  Press(VK_HOME);
+  Key(VK_SHIFT, false);
+  Press(VK_END);
+  Key(VK_SHIFT, true);
+  Press(VK_DELETE);
+  for (wchar_t ch : text) {
+    INPUT in[2]{};
+    for (int i = 0; i < 2; ++i) {
+      in[i].type = INPUT_KEYBOARD;
+      in[i].ki.wScan = ch;
+      in[i].ki.dwFlags = KEYEVENTF_UNICODE | (i ? KEYEVENTF_KEYUP : 0);
+    }
+    SendInput(2, in, sizeof(INPUT));
+    Sleep(20);
+  }
+  if (enter) {
+    Sleep(100);
+    Press(VK_RETURN);
+  }
+}
+
+void ClickWindow(HWND h) {
+  RECT r{};
+  GetWindowRect(h, &r);
+  ClickAt((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+}
+
+HWND FindTrayIcon() {
+  HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+  if (!tray) tray = FindWindowW(nullptr, L"__winex11_standalone_tray");
+  if (!tray) return nullptr;
+  HWND icon = FindWindowExW(tray, nullptr, L"__winex11_tray_icon", nullptr);
+  return icon ? icon : FindWindowExW(tray, nullptr, nullptr, L"__winex11_tray_icon");
+}
+
+HWND WaitMenuWindow(DWORD ms) {
+  for (DWORD t0 = Now();; Sleep(20)) {
+    HWND m = FindWindowW(L"#32768", nullptr);
+    if (m && IsWindowVisible(m)) {
+      Sleep(150);  // laid out
+      return m;
+    }
+    if (Now() - t0 >= ms) return nullptr;
+  }
+}
+
+struct MenuItemRead {
+  UINT id;
+  std::wstring text;
+  std::string flags;
+  RECT rect;
+};
+
+std::vector<MenuItemRead> ReadMenu(HWND menuWindow) {
+  std::vector<MenuItemRead> items;
+  DWORD_PTR r = 0;
+  SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
+  HMENU menu = reinterpret_cast<HMENU>(r);
+  if (!menu) return items;
+  for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
+    wchar_t text[256] = {};
+    MENUITEMINFOW mi{};
+    mi.cbSize = sizeof(mi);
+    mi.fMask = MIIM_STRING | MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_CHECKMARKS;
+    mi.dwTypeData = text;
+    mi.cch = 255;
+    GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &mi);
+    MenuItemRead item{mi.wID, text, "", {}};
+    if (mi.fType & MFT_SEPARATOR) item.flags += " separator";
+    if (mi.fState & MFS_CHECKED) item.flags += " checked";
+    if (mi.fState & MFS_GRAYED) item.flags += " grayed";
+    if (mi.hbmpChecked || mi.hbmpUnchecked) item.flags += " bitmap";
+    GetMenuItemRect(nullptr, menu, static_cast<UINT>(i), &item.rect);
+    items.push_back(item);
+  }
+  return items;
+}
+
+HWND WaitDialog(const wchar_t* title, DWORD ms) {
+  for (DWORD t0 = Now();; Sleep(50)) {
+    HWND h = FindWindowW(L"#32770", title);
+    if (h && IsWindowVisible(h)) return h;
+    if (Now() - t0 >= ms) return nullptr;
+  }
 }
 
 // The receivers the session window lists, top to bottom: the name of each
@@ -242,8 +433,16 @@ void PrintDisplays() {
   printf("monitors %d\n", GetSystemMetrics(SM_CMONITORS));
 }
 
-// A message box: a visible "#32770" window with a message text (static
-// 0xFFFF) that is not the main window. The program's are the only ones.
+// A box: a visible "#32770" window that is not the main window and is
+// either a message box (a message text, static 0xFFFF), the about box
+// (its version line 1147) or the error dialog (Close 1054 and the cross
+// 1055). The program's are the only ones.
+constexpr int kAboutVersion = 1147;
+constexpr int kErrorClose = 1054;
+constexpr int kErrorCross = 1055;
+
+bool IsErrorDialog(HWND h) { return GetDlgItem(h, kErrorClose) && GetDlgItem(h, kErrorCross); }
+
 struct BoxSearch {
   HWND main;
   HWND found = nullptr;
@@ -255,7 +454,7 @@ BOOL CALLBACK FindBoxProc(HWND h, LPARAM param) {
   wchar_t cls[16] = {};
   GetClassNameW(h, cls, 16);
   if (h != s->main && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(h) &&
-      GetDlgItem(h, 0xFFFF)) {
+      (GetDlgItem(h, 0xFFFF) || GetDlgItem(h, kAboutVersion) || IsErrorDialog(h))) {
     if (!s->found) s->found = h;
     ++s->count;
   }
@@ -269,10 +468,70 @@ HWND FindBox(int* count = nullptr) {
   return s.found;
 }
 
+// The error dialog's text lives on its page, a popup it owns.
+struct PageSearch {
+  HWND owner;
+  std::wstring text;
+};
+
+BOOL CALLBACK CollectPageText(HWND h, LPARAM param) {
+  auto* s = reinterpret_cast<PageSearch*>(param);
+  const std::wstring t = Text(h);
+  if (!t.empty()) s->text += (s->text.empty() ? L"" : L" | ") + t;
+  return TRUE;
+}
+
+BOOL CALLBACK FindPageProc(HWND h, LPARAM param) {
+  auto* s = reinterpret_cast<PageSearch*>(param);
+  if (GetWindow(h, GW_OWNER) == s->owner && IsWindowVisible(h)) EnumChildWindows(h, &CollectPageText, param);
+  return TRUE;
+}
+
+// What a box says: the message text, the about box's version line, or the
+// texts on the error dialog's page.
+std::wstring BoxText(HWND box) {
+  if (HWND text = GetDlgItem(box, 0xFFFF)) return Text(text);
+  if (HWND version = GetDlgItem(box, kAboutVersion)) return Text(box) + L": " + Text(version);
+  PageSearch s{box};
+  EnumWindows(&FindPageProc, reinterpret_cast<LPARAM>(&s));
+  return s.text;
+}
+
+// The error dialog of one kind, shown here for ms milliseconds.
+int ShowErrorDialogFor(int kind, DWORD ms, const wchar_t* message) {
+  cl::GdiplusSession gdiplus;
+  if (gdiplus.Start() != Gdiplus::Ok) return 1;
+  class Timed : public CDlgError {
+   public:
+    using CDlgError::CDlgError;
+    DWORD ms = 0;
+    BOOL OnInitDialog() override {
+      CDlgError::OnInitDialog();
+      SetTimer(1, ms);
+      return TRUE;
+    }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+      if (message == WM_TIMER && wParam == 1) {
+        KillTimer(1);
+        PostMessage(WM_CLOSE);
+        return 0;
+      }
+      return CDlgError::WindowProc(message, wParam, lParam);
+    }
+  } box(message, kind, nullptr, false);
+  box.ms = ms;
+  printf("showing kind %d\n", kind);
+  fflush(stdout);
+  box.DoModal();
+  gdiplus.Shutdown();
+  return 0;
+}
+
 int Usage() {
   fprintf(stderr, "usage: tessctl launch|main|wait-main|wait-gone|post|command|send-command|key|token|status|"
-                  "wait-status|session|wait-rows|click-row|wait-listed|wait-unlisted|wait-balloon|displays|box|box-ok|"
-                  "exit-event|hold ...\n");
+                  "wait-status|session|wait-rows|click-row|wait-header|panel-click|wait-listed|wait-unlisted|"
+                  "wait-balloon|displays|tray|click|menu|menu-pick|type|keys|text|window|window-close|window-click|"
+                  "error-dialog|box|box-ok|boxes|prompt|prompt-answer|exit-event|start-and-wait|hold ...\n");
   return 2;
 }
 
@@ -368,7 +627,7 @@ int wmain(int argc, wchar_t** wargv) {
     const DWORD ms = Number(arg(1, "20000"));
     for (DWORD t0 = Now();; Sleep(50)) {
       if (HWND box = FindBox()) {
-        Print(Text(GetDlgItem(box, 0xFFFF)));
+        Print(BoxText(box));
         return 0;
       }
       if (Now() - t0 >= ms) {
@@ -460,7 +719,85 @@ int wmain(int argc, wchar_t** wargv) {
       printf("no message box\n");
       return 1;
     }
-    return PostMessageW(box, WM_COMMAND, IDOK, 0) ? 0 : 1;
+    // The error dialog's Close button; OK for the others.
+    return PostMessageW(box, WM_COMMAND, IsErrorDialog(box) ? kErrorClose : IDOK, 0) ? 0 : 1;
+  }
+  if (cmd == "tray") {
+    HWND icon = nullptr;
+    for (DWORD t0 = Now(); !(icon = FindTrayIcon()) && Now() - t0 < 10000;) Sleep(100);
+    if (!icon) {
+      printf("no tray icon\n");
+      return 1;
+    }
+    RECT r{};
+    GetWindowRect(icon, &r);
+    printf("%ld %ld\n", (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    return 0;
+  }
+  if (cmd == "type") {
+    if (args.size() < 2) return Usage();
+    TypeText(wargv[2], std::string(arg(2, "")) == "enter");
+    return 0;
+  }
+  if (cmd == "click") {
+    if (args.size() < 3) return Usage();
+    ClickAt(static_cast<int>(Number(arg(1, "0"))), static_cast<int>(Number(arg(2, "0"))), arg(3, ""));
+    return 0;
+  }
+  if (cmd == "menu" || cmd == "menu-pick") {
+    const bool pick = cmd == "menu-pick";
+    if (pick && args.size() < 3) return Usage();
+    HWND m = WaitMenuWindow(Number(arg(pick ? 3 : 1, "10000")));
+    if (!m) {
+      printf("no menu\n");
+      return 1;
+    }
+    RECT r{};
+    GetWindowRect(m, &r);
+    if (!pick) {
+      // A menu's items are the owning process's: another process reads
+      // only the window (the items are checked in-process by the tests).
+      printf("menu at %ld,%ld %ldx%ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+      for (const MenuItemRead& i : ReadMenu(m))
+        printf("%u\t%s\t%s\n", i.id, cl::WideToUtf8(i.text).c_str(), i.flags.c_str());
+      return 0;
+    }
+    // Item K of N rows of one height (a menu without separators), inside
+    // the menu's 3-pixel frame.
+    const long k = static_cast<long>(Number(arg(1, "0"))), n = static_cast<long>(Number(arg(2, "1")));
+    const long inner = r.bottom - r.top - 6;
+    ClickAt((r.left + r.right) / 2, r.top + 3 + inner * (2 * k + 1) / (2 * n));
+    return 0;
+  }
+  if (cmd == "window-click") {
+    if (args.size() < 3) return Usage();
+    HWND w = WaitDialog(wargv[2], 5000);
+    HWND c = w ? GetDlgItem(w, static_cast<int>(Number(arg(2, "0")))) : nullptr;
+    if (!c) {
+      printf("no such control\n");
+      return 1;
+    }
+    SetForegroundWindow(w);
+    ClickWindow(c);
+    return 0;
+  }
+  if (cmd == "window" || cmd == "window-close") {
+    if (args.size() < 2) return Usage();
+    HWND w = WaitDialog(wargv[2], cmd == "window" ? Number(arg(2, "10000")) : 0);
+    if (!w) {
+      printf("no window\n");
+      return 1;
+    }
+    if (cmd == "window-close") return PostMessageW(w, WM_CLOSE, 0, 0) ? 0 : 1;
+    RECT r{};
+    GetWindowRect(w, &r);
+    printf("at %ld,%ld %ldx%ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+    return 0;
+  }
+  if (cmd == "error-dialog") {
+    if (args.size() < 3) return Usage();
+    const std::wstring message = argc > 4 ? std::wstring(wargv[4]) : cl::LoadResString(IDS_OTHER_SESSION);
+    return ShowErrorDialogFor(static_cast<int>(Number(arg(1, "3"))), Number(arg(2, "3000")), message.c_str());
   }
   HWND main = FindMain();
   if (cmd == "wait-gone") {
@@ -547,6 +884,9 @@ int wmain(int argc, wchar_t** wargv) {
           GetWindowRect(s, &rc);
           printf("session window at %ld,%ld %ldx%ld; %u rows\n", rc.left, rc.top, rc.right - rc.left,
                  rc.bottom - rc.top, static_cast<unsigned>(r.buttons.size()));
+          HWND stop = SessionControl(kStopButton);
+          printf("header %s: %s\n", stop && IsWindowVisible(stop) ? "shown" : "hidden",
+                 cl::WideToUtf8(Text(SessionControl(kHeaderLabel))).c_str());
           for (HWND b : r.buttons) Print(Text(b));
           return 0;
         }
@@ -563,12 +903,73 @@ int wmain(int argc, wchar_t** wargv) {
   }
   if (cmd == "click-row") {
     HWND s = FindSession();
-    HWND row = s ? GetDlgItem(FindWindowExW(s, nullptr, nullptr, nullptr), kFirstRow + Number(arg(1, "0"))) : nullptr;
-    if (!row) {
+    const std::string which = arg(1, "0");
+    HWND row = nullptr;
+    if (s) {
+      Rows rows = SessionRows(s);
+      if (which.find('.') != std::string::npos) {
+        for (HWND r : rows.buttons) {
+          if (cl::WideToUtf8(Text(r)) == which) row = r;
+        }
+      } else if (Number(which.c_str()) < rows.buttons.size()) {
+        row = rows.buttons[Number(which.c_str())];
+      }
+    }
+    HWND button = row ? GetDlgItem(row, kRowButtonId) : nullptr;
+    if (!button) {
       printf("no such row\n");
       return 1;
     }
-    return PostMessageW(row, BM_CLICK, 0, 0) ? 0 : 1;
+    SetForegroundWindow(s);
+    ClickWindow(button);
+    return 0;
+  }
+  if (cmd == "wait-header") {
+    if (args.size() < 2) return Usage();
+    const std::string want = args[1];
+    const DWORD ms = Number(arg(2, "20000"));
+    std::string label;
+    for (DWORD t0 = Now(); Now() - t0 < ms; Sleep(100)) {
+      HWND stop = SessionControl(kStopButton);
+      label = cl::WideToUtf8(Text(SessionControl(kHeaderLabel)));
+      if (stop && IsWindowVisible(stop) && label == want) {
+        printf("header names %s\n", label.c_str());
+        return 0;
+      }
+    }
+    printf("header shows \"%s\"\n", label.c_str());
+    return 1;
+  }
+  if (cmd == "panel-click") {
+    if (args.size() < 2) return Usage();
+    HWND c = SessionControl(static_cast<int>(Number(arg(1, "0"))));
+    if (!c || !IsWindowVisible(c)) {
+      printf("no such control\n");
+      return 1;
+    }
+    SetForegroundWindow(FindSession());
+    ClickWindow(c);
+    return 0;
+  }
+  if (cmd == "keys") {
+    if (args.size() < 4) return Usage();
+    HWND c = GetDlgItem(main, static_cast<int>(Number(arg(1, "0"))));
+    const std::string k = arg(2, "");
+    const WPARAM vk = k == "left" ? VK_LEFT : k == "right" ? VK_RIGHT : k == "up" ? VK_UP : VK_DOWN;
+    if (!c) {
+      printf("no such control\n");
+      return 1;
+    }
+    for (unsigned long i = 0, n = Number(arg(3, "1")); i < n; ++i) {
+      PostMessageW(c, WM_KEYDOWN, vk, 1);
+      PostMessageW(c, WM_KEYUP, vk, 0xC0000001);
+    }
+    return 0;
+  }
+  if (cmd == "text") {
+    if (args.size() < 2) return Usage();
+    Print(Text(GetDlgItem(main, static_cast<int>(Number(arg(1, "0"))))));
+    return 0;
   }
   if (cmd == "start-and-wait") {
     if (args.size() < 2) return Usage();

@@ -133,8 +133,10 @@ def case_found_and_mirrored(c):
     pub.address("rx1.local", "127.0.0.2")
     pub.address("rx2.local", "127.0.0.3")
     rx, raop = pc.start_receivers(c, "127.0.0.2", seconds)
+    # The pattern is topmost: left of the centred session window and below
+    # the tray, so a person's clicks on either reach them.
     c.background([c.wine_run, os.path.join(c.bin, "test-pattern.exe"), "--seconds", str(seconds + 120),
-                  "--rect", "0,0,800,720"], "test-pattern.log")
+                  "--rect", "0,50,400,720"], "test-pattern.log")
     c.launch()
     # The session window first, so the list publishes every 5 s from now.
     c.ctl(*TRAY_LEFT_CLICK)
@@ -260,8 +262,10 @@ def case_extend_desktop(c):
     then work as before."""
     seconds = 6
     rx, raop = pc.start_receivers(c, "127.0.0.2", seconds + 10)
+    # The pattern is topmost: left of the centred session window and below
+    # the tray, so a person's clicks on either reach them.
     c.background([c.wine_run, os.path.join(c.bin, "test-pattern.exe"), "--seconds", str(seconds + 120),
-                  "--rect", "0,0,800,720"], "test-pattern.log")
+                  "--rect", "0,50,400,720"], "test-pattern.log")
     rc, before = c.ctl("displays")
     xbefore = subprocess.run(["xdpyinfo", "-display", c.display], capture_output=True, text=True).stdout
     c.launch()

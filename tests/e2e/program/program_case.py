@@ -304,8 +304,10 @@ def case_mirror_typed_address(c):
     mirrors the screen to the test receiver there; the stop is bounded."""
     seconds = 6
     rx, raop = start_receivers(c, "127.0.0.2", seconds)
+    # The pattern is topmost: left of the centred session window and below
+    # the tray, so a person's clicks on either reach them.
     c.background([c.wine_run, os.path.join(c.bin, "test-pattern.exe"), "--seconds", str(seconds + 90),
-                  "--rect", "0,0,800,720"], "test-pattern.log")
+                  "--rect", "0,50,400,720"], "test-pattern.log")
     time.sleep(2)
     c.launch()
     connect_typed(c, "127.0.0.2")
@@ -474,8 +476,10 @@ def case_demo(c):
         print("[demo] " + text, flush=True)
 
     rx, raop = start_receivers(c, "127.0.0.2", seconds)
+    # The pattern is topmost: left of the centred session window and below
+    # the tray, so a person's clicks on either reach them.
     c.background([c.wine_run, os.path.join(c.bin, "test-pattern.exe"), "--seconds", str(seconds + 120),
-                  "--rect", "0,0,800,720"], "test-pattern.log")
+                  "--rect", "0,50,400,720"], "test-pattern.log")
     time.sleep(2)
     say("starting Tessarine.exe; it lives in the tray (top left) with its main window hidden")
     c.launch()
