@@ -93,7 +93,13 @@ TEST(VideoHandOver, ThreadsOnlyEverSeeWholeRecords) {
       if (mine.height != 0 && !GeometryIsOne(mine)) ++torn;
     }
   });
-  Sleep(1500);
+  // Run until both readers have taken enough records to make a torn copy
+  // likely, however slow a loaded machine makes the threads; the deadline
+  // only bounds a hang.
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 1500 ||
+         ((captorTakes <= 200 || encoderTakes <= 200) && GetTickCount() - start < 30000))
+    Sleep(50);
   stop = true;
   owner.join();
   capture.join();
