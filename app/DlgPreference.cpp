@@ -8,6 +8,7 @@
 #include "app/AppMessages.h"
 #include "app/SessionMgrMain.h"
 #include "app/StandInDialogs.h"
+#include "app/dialogs/DragDrop.h"
 #include "app/TundraApp.h"
 #include "backend/BEOPMgr.h"
 #include "classlib/MainWindow.h"
@@ -62,6 +63,7 @@ CDlgPreference::~CDlgPreference() {
   watcher_.Stop();
   if (discovery_) StopDiscovery();
   delete sessionWindow_;
+  delete regionPicker_;
   if (listedMapMutex_) CloseHandle(listedMapMutex_);
   if (foundMapMutex_) CloseHandle(foundMapMutex_);
 }
@@ -89,6 +91,8 @@ const cl::MessageMap* CDlgPreference::GetMessageMap() const {
           cl::OnCommand(ID_CHECK_UPDATE, &CDlgPreference::OnCheckUpdate),
           cl::OnCommand(IDC_CLOSE, &CDlgPreference::OnCloseClicked),
           cl::OnCommand(IDC_SAVE, &CDlgPreference::OnSaveClicked),
+          cl::OnCommand(IDC_SELECT_AREA, &CDlgPreference::OnSelectArea),
+          cl::OnCommand(IDC_PROXY, &CDlgPreference::OnProxySettings),
           cl::OnMessage(WM_PAINT, &CDlgPreference::OnPaint),
           cl::OnMessage(WM_QUERYDRAGICON, &CDlgPreference::OnQueryDragIcon),
           cl::OnMessage(WM_TIMER, &CDlgPreference::OnTimer),

@@ -45,9 +45,3 @@ INT_PTR CDlgError::DoModal() {
   return MessageBoxW(cl::SafeHwnd(parent_), cl::LoadResString(stringId_).c_str(),
                      cl::LoadResString(IDS_APP_NAME).c_str(), MB_OK | MB_ICONERROR);
 }
-
-INT_PTR CDlgOOBE::DoModal() {
-  ZtLogger::Instance().Info("[UI]first-run wizard: counted as done");
-  done = 1;
-  return IDOK;
-}
