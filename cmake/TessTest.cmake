@@ -25,4 +25,13 @@ function(tess_add_gtest)
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
+  # The i686 guest runs the programs that draw on the shared screen and read
+  # it back in an entry of their own.
+  set(_screen "")
+  if("screen" IN_LIST T_RESOURCE_LOCK)
+    set(_screen SCREEN)
+  endif()
+  tess_guest_program(${T_NAME} ${_screen} TIMEOUT ${T_TIMEOUT} LOCKS ${T_RESOURCE_LOCK})
 endfunction()
+
+include(${CMAKE_CURRENT_LIST_DIR}/TessGuest.cmake)

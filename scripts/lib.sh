@@ -97,3 +97,39 @@ hold_wine_services() {
   # Up once wineserver answers for the prefix; bounded.
   timeout 60 /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
+
+# The i686 tests' guest image (tools/guest), built once and cached beside the
+# dependencies. Building it is mostly downloading and unpacking, so it goes
+# on in the background while the sources compile; finish_guest_image waits
+# for it (before any test runs: its one boot is heavy emulation).
+start_guest_image() {
+  mkdir -p "$root/build"
+  TESS_GUEST_IMAGE_LOG=$root/build/guest-image.log
+  TESS_GUEST_IMAGE_T0=$SECONDS
+  "$root/tools/guest/build-image" >"$TESS_GUEST_IMAGE_LOG" 2>&1 &
+  TESS_GUEST_IMAGE_PID=$!
+}
+
+finish_guest_image() {
+  TESS_GUEST_IMAGE_RC=0
+  wait "$TESS_GUEST_IMAGE_PID" || TESS_GUEST_IMAGE_RC=$?
+  cat "$TESS_GUEST_IMAGE_LOG"
+  step "guest image ready $((SECONDS - TESS_GUEST_IMAGE_T0)) s after it was started (exit $TESS_GUEST_IMAGE_RC)"
+}
+
+# The i686 tests: one guest boot per ctest entry of the i686 tree.
+run_i686_lane() {
+  local t0=$SECONDS rc=${TESS_GUEST_IMAGE_RC:-0} dir j=1
+  dir=$(build_dir i686)
+  if [ "$rc" = 0 ]; then
+    # Two guests side by side only where each can have two CPUs of its own.
+    [ "$(nproc)" -ge 4 ] && j=2
+    step "i686 lane: tests in the guest (ctest -L i686-guest -j$j)"
+    ctest --test-dir "$dir" -L i686-guest --no-tests=error --output-on-failure -j"$j" || rc=$?
+    cat "$dir"/guest/*/summary.txt 2>/dev/null | sed 's/^/  i686 /' || true
+  else
+    step "i686 lane: no guest image"
+  fi
+  step "i686 lane $([ "$rc" = 0 ] && echo passed || echo FAILED) in $((SECONDS - t0)) s"
+  return "$rc"
+}

@@ -21,6 +21,15 @@
 //   session [MS]           waits for the visible session window; prints its rows
 //   wait-rows N [MS]       waits until the session window lists N receivers
 //   click-row K            clicks row K of the session window
+//   wait-listed NAME [MS]  waits until the session window lists a receiver
+//                          named NAME; prints how long that took and the list
+//   wait-unlisted NAME [MS]
+//                          waits until it no longer lists NAME (the window
+//                          still shown)
+//   wait-balloon TEXT [MS] waits for a tray balloon that shows TEXT
+//   displays               prints every display device with its current and
+//                          stored mode and how many modes it offers, and the
+//                          number of monitors
 //   close-session          closes the session window (as its X button does)
 //   box [MS]               waits for a message box; prints its text
 //   box-ok                 presses OK on that message box
@@ -39,7 +48,9 @@
 //   hold FILE SECONDS      opens FILE without sharing for SECONDS (prints
 //                          "holding" once it is open)
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -111,6 +122,126 @@ Rows SessionRows(HWND session) {
   return rows;
 }
 
+// The receivers the session window lists, top to bottom: the name of each
+// row. A row is a child window with a connect id (60001 + k) whose text
+// starts with the name, or a row window (61100) whose text is the name.
+constexpr int kUserRowId = 61100;
+
+struct ListedRow {
+  int y;
+  std::wstring name;
+};
+
+BOOL CALLBACK CollectListed(HWND h, LPARAM param) {
+  const int id = GetDlgCtrlID(h);
+  const bool connectRow = id >= static_cast<int>(kFirstRow) && id < static_cast<int>(kFirstRow) + 32;
+  if ((connectRow || id == kUserRowId) && IsWindowVisible(h)) {
+    std::wstring text = Text(h);
+    // The stand-in's rows add "   address:port" after the name.
+    const size_t gap = text.find(L"   ");
+    if (connectRow && gap != std::wstring::npos) text.resize(gap);
+    RECT rc;
+    GetWindowRect(h, &rc);
+    reinterpret_cast<std::vector<ListedRow>*>(param)->push_back({rc.top, text});
+  }
+  return TRUE;
+}
+
+// Empty when the session window is not shown.
+std::vector<std::wstring> ListedReceivers(bool* shown) {
+  std::vector<ListedRow> rows;
+  HWND s = FindSession();
+  *shown = s && IsWindowVisible(s);
+  if (*shown) EnumChildWindows(s, &CollectListed, reinterpret_cast<LPARAM>(&rows));
+  std::stable_sort(rows.begin(), rows.end(), [](const ListedRow& a, const ListedRow& b) { return a.y < b.y; });
+  std::vector<std::wstring> names;
+  for (const ListedRow& r : rows) names.push_back(r.name);
+  return names;
+}
+
+std::wstring Joined(const std::vector<std::wstring>& names) {
+  std::wstring text;
+  for (const std::wstring& n : names) text += (text.empty() ? L"" : L", ") + n;
+  return text.empty() ? L"(none)" : text;
+}
+
+// Tray balloons: visible tooltip windows with the balloon style, in
+// whichever process draws the tray. Their text lives in that process, so it
+// is read through memory lent there.
+BOOL CALLBACK FindBalloonsProc(HWND h, LPARAM param) {
+  wchar_t cls[64] = {};
+  GetClassNameW(h, cls, 64);
+  if (_wcsicmp(cls, TOOLTIPS_CLASSW) == 0 && IsWindowVisible(h) && (GetWindowLongW(h, GWL_STYLE) & TTS_BALLOON))
+    reinterpret_cast<std::vector<HWND>*>(param)->push_back(h);
+  return TRUE;
+}
+
+std::vector<HWND> FindBalloons() {
+  std::vector<HWND> found;
+  EnumWindows(&FindBalloonsProc, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// The balloon's text (Wine's tooltips do not give their title back).
+bool ReadBalloon(HWND balloon, std::wstring* text) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(balloon, &pid);
+  HANDLE p = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  if (!p) return false;
+  constexpr size_t kChars = 1024;
+  struct Remote {
+    TTTOOLINFOW info;
+    wchar_t text[kChars];
+  };
+  auto* remote = static_cast<Remote*>(VirtualAllocEx(p, nullptr, sizeof(Remote), MEM_COMMIT, PAGE_READWRITE));
+  bool ok = false;
+  if (remote) {
+    Remote local{};
+    local.info.cbSize = sizeof(TTTOOLINFOW);
+    local.info.lpszText = remote->text;
+    DWORD_PTR r = 0;
+    // A balloon tracks its one tool, which is not its "current" one.
+    if (WriteProcessMemory(p, remote, &local, sizeof(local), nullptr) &&
+        SendMessageTimeoutW(balloon, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&remote->info), SMTO_ABORTIFHUNG,
+                            5000, &r) &&
+        ReadProcessMemory(p, remote, &local, sizeof(local), nullptr)) {
+      local.text[kChars - 1] = 0;
+      *text = local.text;
+      ok = true;
+    }
+    VirtualFreeEx(p, remote, 0, MEM_RELEASE);
+  }
+  CloseHandle(p);
+  return ok;
+}
+
+void PrintDisplays() {
+  for (DWORD i = 0;; ++i) {
+    DISPLAY_DEVICEW d{};
+    d.cb = sizeof(d);
+    if (!EnumDisplayDevicesW(nullptr, i, &d, 0)) break;
+    std::wstring line = cl::FormatW(L"%s \"%s\" flags 0x%lx", d.DeviceName, d.DeviceString, d.StateFlags);
+    for (DWORD which : {ENUM_CURRENT_SETTINGS, ENUM_REGISTRY_SETTINGS}) {
+      DEVMODEW m{};
+      m.dmSize = sizeof(m);
+      if (EnumDisplaySettingsW(d.DeviceName, which, &m)) {
+        line += cl::FormatW(L"; %s %lux%lu at %ld,%ld %lu bpp", which == ENUM_CURRENT_SETTINGS ? L"current" : L"stored",
+                            m.dmPelsWidth, m.dmPelsHeight, m.dmPosition.x, m.dmPosition.y, m.dmBitsPerPel);
+      } else {
+        line += which == ENUM_CURRENT_SETTINGS ? L"; no current mode" : L"; no stored mode";
+      }
+    }
+    DWORD modes = 0;
+    for (; modes < 1000; ++modes) {
+      DEVMODEW m{};
+      m.dmSize = sizeof(m);
+      if (!EnumDisplaySettingsW(d.DeviceName, modes, &m)) break;
+    }
+    Print(line + cl::FormatW(L"; %lu modes", modes));
+  }
+  printf("monitors %d\n", GetSystemMetrics(SM_CMONITORS));
+}
+
 // A message box: a visible "#32770" window with a message text (static
 // 0xFFFF) that is not the main window. The program's are the only ones.
 struct BoxSearch {
@@ -140,7 +271,8 @@ HWND FindBox(int* count = nullptr) {
 
 int Usage() {
   fprintf(stderr, "usage: tessctl launch|main|wait-main|wait-gone|post|command|send-command|key|token|status|"
-                  "wait-status|session|wait-rows|click-row|box|box-ok|exit-event|hold ...\n");
+                  "wait-status|session|wait-rows|click-row|wait-listed|wait-unlisted|wait-balloon|displays|box|box-ok|"
+                  "exit-event|hold ...\n");
   return 2;
 }
 
@@ -272,6 +404,54 @@ int wmain(int argc, wchar_t** wargv) {
     int count = 0;
     FindBox(&count);
     printf("%d\n", count);
+    return 0;
+  }
+  if (cmd == "wait-listed" || cmd == "wait-unlisted") {
+    if (args.size() < 2) return Usage();
+    const bool want = cmd == "wait-listed";
+    const std::wstring name = wargv[2];
+    const DWORD ms = Number(arg(2, "20000"));
+    std::vector<std::wstring> names;
+    bool shown = false;
+    for (DWORD t0 = Now();; Sleep(50)) {
+      names = ListedReceivers(&shown);
+      const bool listed = std::find(names.begin(), names.end(), name) != names.end();
+      if (shown && listed == want) {
+        printf("%s after %lu ms: ", want ? "listed" : "unlisted", Now() - t0);
+        Print(Joined(names));
+        return 0;
+      }
+      if (Now() - t0 >= ms) break;
+    }
+    printf("%s within %lu ms: ", shown ? (want ? "not listed" : "still listed") : "no session window shown", ms);
+    Print(Joined(names));
+    return 1;
+  }
+  if (cmd == "wait-balloon") {
+    if (args.size() < 2) return Usage();
+    const std::wstring want = wargv[2];
+    const DWORD ms = Number(arg(2, "20000"));
+    std::wstring seen;
+    for (DWORD t0 = Now();; Sleep(50)) {
+      for (HWND b : FindBalloons()) {
+        std::wstring text;
+        if (!ReadBalloon(b, &text)) continue;
+        seen = text;
+        if (text == want) {
+          printf("shown after %lu ms: ", Now() - t0);
+          Print(seen);
+          return 0;
+        }
+      }
+      if (Now() - t0 >= ms) {
+        printf("no such balloon within %lu ms; last seen: ", ms);
+        Print(seen.empty() ? L"none" : seen);
+        return 1;
+      }
+    }
+  }
+  if (cmd == "displays") {
+    PrintDisplays();
     return 0;
   }
   if (cmd == "box-ok") {
