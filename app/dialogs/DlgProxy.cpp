@@ -20,6 +20,9 @@ constexpr int kHostInsetBottom = 75;
 constexpr UINT_PTR kListenTimer = 1;
 constexpr UINT kListenPeriodMs = 30000;
 
+// Posted to the dialog: put the form's host back over it.
+constexpr UINT kPlaceHostMessage = WM_APP + 0x143;
+
 constexpr Gdiplus::ARGB kHeaderColour = 0xFF1C1C1C;
 constexpr Gdiplus::ARGB kMessageColour = 0xFEED1C24;
 
@@ -307,6 +310,9 @@ const cl::MessageMap* CDlgProxy::GetMessageMap() const {
                                       cl::OnCommand(IDC_PROXY_CROSS, &CDlgProxy::PostCloseToSelf),
                                       cl::OnCommand(IDC_PROXY_OK, &CDlgProxy::OnOkClicked),
                                       cl::OnCommand(IDC_PROXY_CANCEL, &CDlgProxy::PostCloseToSelf),
+                                      cl::OnMessage(WM_WINDOWPOSCHANGED, &CDlgProxy::OnWindowPosChanged),
+                                      cl::OnMessage(WM_ACTIVATE, &CDlgProxy::OnWindowPosChanged),
+                                      cl::OnMessage(kPlaceHostMessage, &CDlgProxy::OnPlaceHost),
                                   }};
   return &map;
 }
@@ -341,10 +347,7 @@ void CDlgProxy::InitControls() {
   StyleTextButton(cancel, 365, 340, IDS_CANCEL);
   for (CTRSWnd* c : std::initializer_list<CTRSWnd*>{&closeCross, &ok, &cancel}) AddChild(c);
 
-  RECT r{};
-  GetWindowRect(m_hWnd, &r);
-  const RECT hostRect{r.left + kPageOffsetX, r.top + kPageOffsetY, r.right - kHostInsetRight,
-                      r.bottom - kHostInsetBottom};
+  const RECT hostRect = HostRect();
   page.reset();
   host.reset();
   host = std::make_unique<ProxyHost>();
@@ -359,4 +362,37 @@ void CDlgProxy::InitControls() {
   GetClientRect(host->m_hWnd, &client);
   MoveWindow(page->m_hWnd, 0, 0, client.right, client.bottom, FALSE);
   page->ShowWindow(SW_SHOW);
+}
+
+RECT CDlgProxy::HostRect() const {
+  RECT r{};
+  GetWindowRect(m_hWnd, &r);
+  return {r.left + kPageOffsetX, r.top + kPageOffsetY, r.right - kHostInsetRight, r.bottom - kHostInsetBottom};
+}
+
+void CDlgProxy::PlaceHost() {
+  if (!host || !host->m_hWnd || !IsWindowVisible()) return;
+  const RECT r = HostRect();
+  // Above everything while the dialog is the active window; an ordinary
+  // window again once the user has gone elsewhere.
+  const bool active = ::GetActiveWindow() == m_hWnd || ::GetActiveWindow() == host->m_hWnd;
+  SetWindowPos(host->m_hWnd, active ? HWND_TOPMOST : HWND_NOTOPMOST, r.left, r.top, r.right - r.left,
+               r.bottom - r.top, SWP_NOACTIVATE | SWP_SHOWWINDOW);
+}
+
+// The form's host follows the dialog and stays above it. Its owner alone
+// does not keep it there under Wine, which can put the layered dialog back
+// over the popup it owns without a message to either, and then no click
+// reaches the form; so the host is topmost while the dialog is active.
+// Once more after the messages of a show or an activation have run.
+LRESULT CDlgProxy::OnWindowPosChanged(WPARAM, LPARAM) {
+  const LRESULT r = Default();
+  PlaceHost();
+  PostMessage(kPlaceHostMessage);
+  return r;
+}
+
+LRESULT CDlgProxy::OnPlaceHost(WPARAM, LPARAM) {
+  PlaceHost();
+  return 0;
 }

@@ -109,6 +109,8 @@ class CDlgProxy : public CTRSDialog {
   CTRSButton cancel;      // 1079
   std::unique_ptr<cl::CDialog> host;
   std::unique_ptr<CPageNetworkOOBE> page;
+  // The host's rectangle in screen coordinates, from the dialog's.
+  RECT HostRect() const;
 
  protected:
   const cl::MessageMap* GetMessageMap() const override;
@@ -116,5 +118,9 @@ class CDlgProxy : public CTRSDialog {
  private:
   void OnOkClicked();
   void PostCloseToSelf();
+  LRESULT OnWindowPosChanged(WPARAM, LPARAM);
+  LRESULT OnPlaceHost(WPARAM, LPARAM);
+  // Puts the form's host on its rectangle over the dialog, above it.
+  void PlaceHost();
   void StyleTextButton(CTRSButton& b, int x, int y, UINT textId);
 };
