@@ -20,8 +20,9 @@ constexpr int kHostInsetBottom = 75;
 constexpr UINT_PTR kListenTimer = 1;
 constexpr UINT kListenPeriodMs = 30000;
 
-// Posted to the dialog: put the form's host back over it.
-constexpr UINT kPlaceHostMessage = WM_APP + 0x143;
+// Puts the form's host back over the dialog once Wine has shown it.
+constexpr UINT_PTR kPlaceHostTimer = 0x143;
+constexpr UINT kPlaceHostDelayMs = 250;
 
 constexpr Gdiplus::ARGB kHeaderColour = 0xFF1C1C1C;
 constexpr Gdiplus::ARGB kMessageColour = 0xFEED1C24;
@@ -312,7 +313,7 @@ const cl::MessageMap* CDlgProxy::GetMessageMap() const {
                                       cl::OnCommand(IDC_PROXY_CANCEL, &CDlgProxy::PostCloseToSelf),
                                       cl::OnMessage(WM_WINDOWPOSCHANGED, &CDlgProxy::OnWindowPosChanged),
                                       cl::OnMessage(WM_ACTIVATE, &CDlgProxy::OnWindowPosChanged),
-                                      cl::OnMessage(kPlaceHostMessage, &CDlgProxy::OnPlaceHost),
+                                      cl::OnMessage(WM_TIMER, &CDlgProxy::OnPlaceTimer),
                                   }};
   return &map;
 }
@@ -373,26 +374,38 @@ RECT CDlgProxy::HostRect() const {
 void CDlgProxy::PlaceHost() {
   if (!host || !host->m_hWnd || !IsWindowVisible()) return;
   const RECT r = HostRect();
-  // Above everything while the dialog is the active window; an ordinary
-  // window again once the user has gone elsewhere.
-  const bool active = ::GetActiveWindow() == m_hWnd || ::GetActiveWindow() == host->m_hWnd;
-  SetWindowPos(host->m_hWnd, active ? HWND_TOPMOST : HWND_NOTOPMOST, r.left, r.top, r.right - r.left,
-               r.bottom - r.top, SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  const HWND h = host->m_hWnd;
+  const UINT flags = SWP_NOACTIVATE | SWP_SHOWWINDOW;
+  // Wine restacks its X windows only when the order really changes, so the
+  // host first leaves the topmost band and then comes back to it: that
+  // lifts it over the dialog on the screen too, where a click lands.
+  SetWindowPos(h, HWND_NOTOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
+  const HWND active = ::GetActiveWindow();
+  if (active == m_hWnd || active == h) {
+    SetWindowPos(h, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | flags);
+    return;
+  }
+  // The user is elsewhere: just above the dialog, under the window in use.
+  const HWND above = ::GetWindow(m_hWnd, GW_HWNDPREV);
+  if (above && above != h) SetWindowPos(h, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | flags);
 }
 
 // The form's host follows the dialog and stays above it. Its owner alone
-// does not keep it there under Wine, which can put the layered dialog back
-// over the popup it owns without a message to either, and then no click
-// reaches the form; so the host is topmost while the dialog is active.
-// Once more after the messages of a show or an activation have run.
+// does not keep it there under Wine: it raises the layered dialog's X
+// window over the popup it owns once the X server has shown it, after
+// these messages, and then no click reaches the form. So the host is
+// topmost while the dialog is active, and is put back on top once more a
+// moment after every move, show or activation.
 LRESULT CDlgProxy::OnWindowPosChanged(WPARAM, LPARAM) {
   const LRESULT r = Default();
   PlaceHost();
-  PostMessage(kPlaceHostMessage);
+  if (IsWindowVisible()) SetTimer(kPlaceHostTimer, kPlaceHostDelayMs);
   return r;
 }
 
-LRESULT CDlgProxy::OnPlaceHost(WPARAM, LPARAM) {
+LRESULT CDlgProxy::OnPlaceTimer(WPARAM id, LPARAM) {
+  if (id != kPlaceHostTimer) return Default();
+  KillTimer(kPlaceHostTimer);
   PlaceHost();
   return 0;
 }

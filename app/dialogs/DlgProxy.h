@@ -119,7 +119,7 @@ class CDlgProxy : public CTRSDialog {
   void OnOkClicked();
   void PostCloseToSelf();
   LRESULT OnWindowPosChanged(WPARAM, LPARAM);
-  LRESULT OnPlaceHost(WPARAM, LPARAM);
+  LRESULT OnPlaceTimer(WPARAM, LPARAM);
   // Puts the form's host on its rectangle over the dialog, above it.
   void PlaceHost();
   void StyleTextButton(CTRSButton& b, int x, int y, UINT textId);
