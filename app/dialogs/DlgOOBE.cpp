@@ -236,6 +236,13 @@ void CPageEula::InitDialogHook() {
   scroll.SetBackground(scrollAt.x, scrollAt.y);
   SetWindowLongPtrW(scroll.m_hWnd, GWL_STYLE, GetWindowLongPtrW(scroll.m_hWnd, GWL_STYLE) | TBS_FIXEDLENGTH);
   scroll.InitThumb();
+  // The trackbar places its thumb anew (at its new length) only when the
+  // position changes: without this the first picture shows a thumb a few
+  // pixels long.
+  if (range > 0) {
+    scroll.SendMessage(TBM_SETPOS, FALSE, 1);
+    scroll.SendMessage(TBM_SETPOS, TRUE, 0);
+  }
 }
 
 void CPageEula::OnAccept() {

@@ -190,6 +190,18 @@ TEST_F(Wizard, TheWheelScrollsTheLicenceFourLinesANotchAndASmallTurnNone) {
   ASSERT_GE(range, 8) << page.text.lineCount << " lines, " << page.text.visibleLineCount << " visible";
   EXPECT_EQ(range, page.text.lineCount - page.text.visibleLineCount);
   Shot("wizard-licence");
+  RECT thumbAtStart{};
+  page.scroll.SendMessage(TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumbAtStart));
+  {
+    // The thumb is painted at its full length from the first picture on:
+    // its lower half differs from the channel further down.
+    RECT sr{};
+    GetWindowRect(page.scroll.m_hWnd, &sr);
+    const int x = (sr.left + sr.right) / 2;
+    const int lowerHalf = sr.top + thumbAtStart.top + (thumbAtStart.bottom - thumbAtStart.top) * 3 / 4;
+    EXPECT_FALSE(Near(ScreenPixel(x, lowerHalf), ScreenPixel(x, sr.bottom - 5), 8))
+        << "thumb " << thumbAtStart.top << ".." << thumbAtStart.bottom;
+  }
   const POINT over = CentreOf(page.text.m_hWnd);
   MouseMove(over.x, over.y);
   SetFocus(page.m_hWnd);
