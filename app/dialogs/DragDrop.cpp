@@ -116,6 +116,11 @@ LRESULT CDragDrop::OnLButtonDown(WPARAM, LPARAM lParam) {
   dragging = true;
   startPoint = endPoint = PointOf(lParam);
   SetCapture(m_hWnd);
+  // The keyboard too, so that Escape during the drag reaches the picker
+  // even when another window took the focus after ShowPicker (under Wine,
+  // the window the pointer left when the picker last hid can).
+  if (::GetForegroundWindow() != m_hWnd) SetForegroundWindow(m_hWnd);
+  if (::GetFocus() != m_hWnd) ::SetFocus(m_hWnd);
   return Default();
 }
 

@@ -363,7 +363,10 @@ def last_picture(c, png):
     """The last picture of the received stream at its own size: decoded from
     the stream's last parameter set on (ffmpeg scales every picture of one
     run to the first one's size)."""
-    data = open(os.path.join(c.out, "receiver", "stream.h264"), "rb").read()
+    try:
+        data = open(os.path.join(c.out, "receiver", "stream.h264"), "rb").read()
+    except OSError:
+        return False
     starts = [m.start() for m in re.finditer(b"\x00\x00\x01", data)
               if m.start() + 3 < len(data) and data[m.start() + 3] & 0x1F == 7]
     if not starts:
