@@ -70,7 +70,13 @@ class WizardCase(pc.Case):
 
     # --- xdotool ------------------------------------------------------------
     def xdo(self, *args):
-        r = subprocess.run(["xdotool"] + [str(a) for a in args], capture_output=True, text=True, timeout=30)
+        """xdotool's output; empty when it did not answer within 15 s (a
+        busy shared machine can hold the X server up while Wine starts)."""
+        try:
+            r = subprocess.run(["xdotool"] + [str(a) for a in args], capture_output=True, text=True, timeout=15)
+        except subprocess.TimeoutExpired:
+            print("xdotool %s: no answer within 15 s" % " ".join(str(a) for a in args))
+            return ""
         return r.stdout.strip()
 
     def find_window(self, name, seconds=30):
@@ -159,7 +165,11 @@ def ops(requests):
 def open_wizard(c):
     """Starts the program on a first run; the wizard's rectangle."""
     c.program_proc = c.start_program()
-    at = c.find_window("Tessarine")
+    # The wizard comes once the program has started its log.
+    deadline = time.time() + 60
+    while "*************** Start Nb5Sender.exe" not in c.log() and time.time() < deadline:
+        time.sleep(0.3)
+    at = c.find_window("Tessarine", 60)
     c.check(at is not None, "no first-run wizard showed")
     if at:
         print("wizard at %d,%d %dx%d" % at)
