@@ -283,6 +283,9 @@ def case_proxy(c):
     """The Proxy button's dialog: a manual proxy typed in and saved with OK
     lands in the product key; Cancel leaves it; the next backend request
     goes through the saved proxy."""
+    # From no stored proxy: the start's registration goes the default way.
+    subprocess.run([c.wine_run, "reg", "delete", PRODUCT_KEY, "/f"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
     c.launch()
     seen = c.wait_requests(lambda s: 0 in ops(s))
     c.check(0 in ops(seen), "no device registration at the start")
