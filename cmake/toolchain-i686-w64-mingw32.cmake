@@ -18,3 +18,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # float math gives 1727.9999, a volume of -66.438562 dB for -66.438560).
 # Options rather than *_FLAGS_INIT, so build trees made earlier take them too.
 add_compile_options(-msse2 -mfpmath=sse)
+# Frame pointers: Windows' dbghelp walks 32-bit stacks by the EBP chain (it
+# reads no DWARF unwind tables, which only Wine's follows), and
+# RtlCaptureContext finds its caller's caller through it.
+add_compile_options(-fno-omit-frame-pointer)

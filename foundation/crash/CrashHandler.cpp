@@ -30,6 +30,17 @@ HANDLE g_doneEvent = nullptr;     // auto-reset: the report is written
 HANDLE g_reportThread = nullptr;
 DWORD g_reportThreadId = 0;
 
+// Faulting threads whose report is not written yet, and whether a filter has
+// let the process end. Together they keep the process alive until every
+// concurrent fault is reported, and keep late faults from starting reports
+// that the ending would cut off.
+volatile LONG g_reportsPending = 0;
+volatile LONG g_processEnding = 0;
+
+// The last dump this process wrote: two faults in one second would get one
+// name, and the second must not replace the first fault's dump.
+wchar_t g_lastDumpPath[MAX_PATH] = L"";
+
 // The walk's result lives here rather than on a stack (64 frames of 4 KiB);
 // only one report or walk runs at a time.
 CallStackFrame g_frames[kMaxCallStackFrames];
@@ -127,29 +138,67 @@ bool InstallCrashHandler() {
   return ready;
 }
 
-LONG WINAPI CrashFilter(EXCEPTION_POINTERS* exception) {
-  // A report that itself faults is not reported again (its slot is taken).
-  if (g_reportThread && GetCurrentThreadId() == g_reportThreadId) return EXCEPTION_CONTINUE_SEARCH;
-  const DWORD start = GetTickCount();
+namespace {
+
+// Hands the report to the report thread (or writes it here when there is
+// none) once the slot is free. True when the report was written within the
+// bound that started at start.
+bool ReportInTurn(EXCEPTION_POINTERS* exception, DWORD start) {
   while (InterlockedCompareExchange(&g_slotTaken, 1, 0) != 0) {
-    if (GetTickCount() - start >= kCrashReportWaitMs) return EXCEPTION_CONTINUE_SEARCH;
+    if (GetTickCount() - start >= kCrashReportWaitMs) return false;
     Sleep(20);
   }
   if (!g_reportThread) {
     WriteCrashReport(exception, GetCurrentThreadId());
     InterlockedExchange(&g_slotTaken, 0);
-    return EXCEPTION_CONTINUE_SEARCH;
+    return true;
   }
   g_requestException = exception;
   g_requestThreadId = GetCurrentThreadId();
   SetEvent(g_requestEvent);
   DWORD waited = GetTickCount() - start;
   DWORD left = waited < kCrashReportWaitMs ? kCrashReportWaitMs - waited : 1;
-  if (WaitForSingleObject(g_doneEvent, left) == WAIT_OBJECT_0) {
-    InterlockedExchange(&g_slotTaken, 0);
+  if (WaitForSingleObject(g_doneEvent, left) != WAIT_OBJECT_0) {
+    // The slot stays taken: the report thread is still busy (or stuck), and
+    // another request would only queue behind it.
+    return false;
   }
-  // On a time-out the slot stays taken: the report thread is still busy (or
-  // stuck), and another request would only queue behind it.
+  InterlockedExchange(&g_slotTaken, 0);
+  return true;
+}
+
+}  // namespace
+
+LONG WINAPI CrashFilter(EXCEPTION_POINTERS* exception) {
+  // A report that itself faults is not reported again (its slot is taken).
+  if (g_reportThread && GetCurrentThreadId() == g_reportThreadId) return EXCEPTION_CONTINUE_SEARCH;
+  const DWORD start = GetTickCount();
+  InterlockedIncrement(&g_reportsPending);
+  if (InterlockedCompareExchange(&g_processEnding, 0, 0) != 0) {
+    // An earlier fault's filter has returned and the process is going
+    // down: a report begun now would be cut off half written.
+    InterlockedDecrement(&g_reportsPending);
+    Sleep(kCrashReportWaitMs);
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  const bool written = ReportInTurn(exception, start);
+  InterlockedDecrement(&g_reportsPending);
+
+  // Returning lets Windows end the process, so first wait for the reports
+  // of threads that faulted meanwhile. Once the ending is announced no
+  // report starts; one that started just before it is still waited for.
+  const DWORD waitStart = GetTickCount();
+  for (;;) {
+    while (written && InterlockedCompareExchange(&g_reportsPending, 0, 0) != 0 &&
+           GetTickCount() - waitStart < kCrashReportWaitMs) {
+      Sleep(20);
+    }
+    InterlockedExchange(&g_processEnding, 1);
+    if (!written || InterlockedCompareExchange(&g_reportsPending, 0, 0) == 0 ||
+        GetTickCount() - waitStart >= kCrashReportWaitMs) {
+      break;
+    }
+  }
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
@@ -188,6 +237,7 @@ void WriteCrashReport(EXCEPTION_POINTERS* exception, DWORD threadId) {
   wcscpy(path, folder);
   wcscat(path, name);
 
+  if (_wcsicmp(path, g_lastDumpPath) == 0) return;
   if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES && !CreateFolderTree(folder)) return;
   HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -202,6 +252,7 @@ void WriteCrashReport(EXCEPTION_POINTERS* exception, DWORD threadId) {
   MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file, kDumpType,
                     exception ? &info : nullptr, nullptr, &callback);
   CloseHandle(file);
+  wcscpy(g_lastDumpPath, path);
 }
 
 int GetCallStack(const CONTEXT& context, HANDLE thread, CallStackFrame* frames, int capacity) {
@@ -239,7 +290,7 @@ int GetCallStack(const CONTEXT& context, HANDLE thread, CallStackFrame* frames, 
 #if defined(__x86_64__) || defined(_M_X64)
     if (frame.AddrPC.Offset == 0) break;
 #else
-    if (frame.AddrFrame.Offset == 0) break;
+    if (frame.AddrPC.Offset == 0 || frame.AddrFrame.Offset == 0) break;
 #endif
     CallStackFrame& out = frames[count];
     CopyText(out.module, "N/A");

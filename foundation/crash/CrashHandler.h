@@ -8,7 +8,10 @@
 // thread) must not keep the process alive. The faulting thread waits for the
 // helper at most kCrashReportWaitMs. Reports are written one at a time; a
 // second thread that faults meanwhile waits for its turn within the same
-// bound.
+// bound, and the first does not hand its fault on (which ends the process)
+// until the second's report is written, within the bound again. A fault that
+// comes after that is not reported: the process is already ending. Two
+// reports in one second share the dump name: the first one's dump is kept.
 #pragma once
 
 #include <windows.h>
