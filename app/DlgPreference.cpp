@@ -9,7 +9,7 @@
 
 #include "app/AppMessages.h"
 #include "app/SessionMgrMain.h"
-#include "app/StandInDialogs.h"
+#include "app/dialogs/DragDrop.h"
 #include "app/TundraApp.h"
 #include "backend/BEOPMgr.h"
 #include "classlib/MainWindow.h"
@@ -57,6 +57,7 @@ CDlgPreference::~CDlgPreference() {
   watcher_.Stop();
   if (discovery_) StopDiscovery();
   delete sessionWindow_;
+  delete regionPicker_;
   if (listedMapMutex_) CloseHandle(listedMapMutex_);
   if (foundMapMutex_) CloseHandle(foundMapMutex_);
 }
@@ -93,6 +94,8 @@ const cl::MessageMap* CDlgPreference::GetMessageMap() const {
           cl::OnNotify(NM_CUSTOMDRAW, IDC_QUALITY_SLIDER, &CDlgPreference::OnQualityChanged),
           cl::OnNotify(NM_CUSTOMDRAW, IDC_VOLUME_SLIDER, &CDlgPreference::OnVolumeChanged),
           cl::OnMessage(WM_CREATE, &CDlgPreference::OnCreatePanel),
+          cl::OnCommand(IDC_SELECT_AREA, &CDlgPreference::OnSelectArea),
+          cl::OnCommand(IDC_PROXY, &CDlgPreference::OnProxySettings),
           cl::OnMessage(WM_PAINT, &CDlgPreference::OnPaint),
           cl::OnMessage(WM_QUERYDRAGICON, &CDlgPreference::OnQueryDragIcon),
           cl::OnMessage(WM_TIMER, &CDlgPreference::OnTimer),

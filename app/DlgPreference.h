@@ -73,6 +73,11 @@ class CDlgPreference : public CDlgPreferenceBase {
   void OnReselectDisplay();
   LRESULT OnAreaSelected(WPARAM wParam, LPARAM lParam);
 
+  // The settings panel's area and Proxy buttons.
+  void OnSelectArea();
+  void OnProxySettings();
+  CDragDrop* RegionPicker() const { return regionPicker_; }
+
   // Tray icon and discovery.
   LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
   void RestartDiscovery();

@@ -6,7 +6,7 @@
 #include "app/dialogs/DlgInputBox.h"
 #include "app/DlgPreference.h"
 #include "app/SessionMgrMain.h"
-#include "app/StandInDialogs.h"
+#include "app/dialogs/DragDrop.h"
 #include "backend/BEOPMgr.h"
 #include "classlib/Resource.h"
 #include "classlib/Str.h"

@@ -7,9 +7,9 @@
 
 #include "app/AppMessages.h"
 #include "app/DlgPreference.h"
-#include "app/StandInDialogs.h"
 #include "app/dialogs/DlgError.h"
 #include "app/dialogs/SimpleAbout.h"
+#include "app/dialogs/DlgOOBE.h"
 #include "backend/BEOPMgr.h"
 #include "classlib/Resource.h"
 #include "classlib/Str.h"
@@ -99,9 +99,8 @@ BOOL CTundraApp::InitInstance() {
   // 7. config.ini signature: only logged.
   CFrameUtility::CheckConfigAtStartup();
 
-  // 8. First run: written as done first, so the wizard shows only when the
-  // write did not take.
-  CFrameUtility::SetOOBEDone();
+  // 8. First run: read before anything writes it, so that a first start
+  // shows the wizard; the read also sees config.ini held by another session.
   int oobe = CFrameUtility::GetOOBEDone();
   if (oobe == OOBE_LOCKED) {
     log.Error("== Show message box on another instance already runing on another windows session.");
@@ -118,7 +117,7 @@ BOOL CTundraApp::InitInstance() {
     log.Info("running without UAC");
   }
 
-  // 10. The installer's preset settings.
+  // 10. The installer's preset settings count as the first run's answer.
   if (HasInstallerInitSetting()) {
     log.Info("find init setting from installer.");
     if (CNb5InitSetting::ApplySetting() == 1) {
@@ -130,19 +129,20 @@ BOOL CTundraApp::InitInstance() {
     }
   }
 
-  // 11. Backend.
-  StartBEOPMgr();
-
-  // 12. First-run wizard.
+  // 11. First-run wizard, before the backend: nothing leaves the machine
+  // until the user has accepted the licence, which tells what is sent.
   if (oobe == OOBE_NOT_DONE) {
     CDlgOOBE wizard;
     wizard.DoModal();
-    if (wizard.done == 0) {
+    if (!wizard.done) {
       log.Error("OOBE abort.");
       return FALSE;
     }
     CFrameUtility::SetOOBEDone();
   }
+
+  // 12. Backend.
+  StartBEOPMgr();
 
   // 13. The hidden main window; its modal loop is the program's main loop.
   m_pMainDlg = new CDlgPreference();

@@ -1,6 +1,6 @@
 // The application object: start-up in InitInstance (folders, crash handler,
 // log, one-shot switches, single instance, configuration checks, firewall,
-// installer settings, backend, first-run wizard), then the hidden main
+// installer settings, first-run wizard, backend), then the hidden main
 // window's modal loop as the program's main loop, and ExitInstance after
 // every start, early quits included.
 #pragma once

@@ -249,3 +249,68 @@
 // ... of the about box (logo) and the error pages (the icon's backdrop)
 #define IDP_ABOUT_LOGO 258
 #define IDP_ERROR_ICON_BACK 211
+// ---- The first-run wizard, the proxy dialog and the region picker
+// (templates in Wizard.rc)
+#define IDD_DRAG_DROP 102
+#define IDD_OOBE 104
+#define IDD_PAGE_WELCOME 105
+#define IDD_PAGE_EULA 106
+#define IDD_PROXY 118
+#define IDD_PROXY_HOST 119
+#define IDD_PAGE_NETWORK 120
+
+// Wizard frame and pages (templates 104, 105, 106)
+#define IDC_WELCOME_NEXT 1015
+#define IDC_WELCOME_CANCEL 1016
+#define IDC_WELCOME_TEXT 1017
+#define IDC_WELCOME_PICTURE 1018
+#define IDC_EULA_ACCEPT 1019
+#define IDC_EULA_DECLINE 1020
+#define IDC_EULA_TEXT 1021
+#define IDC_EULA_CONSENT_BOX 1022
+#define IDC_EULA_TITLE 1023
+#define IDC_EULA_SCROLL 1024
+#define IDC_EULA_CONSENT_TEXT 1025
+#define IDC_WIZARD_CLOSE 1053
+
+// Proxy dialog (118) and its form (120)
+#define IDC_PROXY_CROSS 1077
+#define IDC_PROXY_OK 1078
+#define IDC_PROXY_CANCEL 1079
+#define IDC_PROXY_SERVER 1080
+#define IDC_PROXY_PORT 1081
+#define IDC_PROXY_USER 1082
+#define IDC_PROXY_PASSWORD_EDIT 1083
+#define IDC_PROXY_APPLY 1084
+#define IDC_PROXY_HEADER 1085
+#define IDC_PROXY_NONE_LABEL 1086
+#define IDC_PROXY_AUTO_LABEL 1087
+#define IDC_PROXY_MANUAL_LABEL 1088
+#define IDC_PROXY_SERVER_LABEL 1089
+#define IDC_PROXY_USER_LABEL 1090
+#define IDC_PROXY_PASSWORD_LABEL 1091
+#define IDC_PROXY_MESSAGE 1092
+#define IDC_PROXY_NONE 1093
+#define IDC_PROXY_AUTO 1094
+#define IDC_PROXY_MANUAL 1095
+#define IDC_LISTEN_HEADER 1096
+#define IDC_LISTEN_ADDRESSES 1097
+#define IDC_LISTEN_ADAPTERS 1098
+
+// The licence text (resource type "EULA": UTF-16LE with a byte-order mark)
+#define IDR_EULA 143
+
+// PNG pictures: the welcome picture, the page buttons (hover, normal,
+// pressed, disabled), the proxy form's radio buttons and Apply button
+#define IDP_WELCOME_PICTURE 145
+#define IDP_PAGE_BUTTON_HOVER 146
+#define IDP_PAGE_BUTTON_NORMAL 147
+#define IDP_PAGE_BUTTON_PRESSED 148
+#define IDP_PAGE_BUTTON_DISABLED 149
+#define IDP_RADIO_CHECKED 179
+#define IDP_RADIO_UNCHECKED 180
+#define IDP_RADIO_DISABLED 230
+#define IDP_APPLY_HOVER 193
+#define IDP_APPLY_NORMAL 194
+#define IDP_APPLY_PRESSED 195
+#define IDP_APPLY_DISABLED 196

@@ -478,6 +478,77 @@ SESSION_ART = {
 }
 
 ART.update(SESSION_ART)
+# ---- The first-run wizard, the proxy dialog (app/dialogs). Flat state
+# colours again, distinct from the kit's, so a test reads a button's state
+# from one pixel.
+PAGE_HOVER = (0x2F, 0x7F, 0xD8, 255)     # PNG 146
+PAGE_NORMAL = (0x1E, 0x5F, 0xB0, 255)    # PNG 147
+PAGE_PRESSED = (0x12, 0x3C, 0x78, 255)   # PNG 148
+PAGE_DISABLED = (0x90, 0x98, 0xA4, 255)  # PNG 149
+APPLY_HOVER = (0xC8, 0xE6, 0xC8, 255)    # PNG 193
+APPLY_NORMAL = (0xDC, 0xDC, 0xD2, 255)   # PNG 194
+APPLY_PRESSED = (0x3C, 0x64, 0x3C, 255)  # PNG 195
+APPLY_DISABLED = (0xB4, 0xB4, 0xB4, 255) # PNG 196
+RADIO_RING = (0x6E, 0x78, 0x87, 255)
+RADIO_DOT = (0x1E, 0x5F, 0xB0, 255)
+
+
+def page_button(rgba):
+    """PNGs 146 to 149: the wizard's 150 x 40 buttons, rounded corners."""
+    c = Canvas(150, 40)
+    c.round_rect(0, 0, 150, 40, 6, rgba)
+    return c
+
+
+def radio(ring, dot):
+    """PNGs 179, 180, 230: 13 x 13 radio buttons (a ring, a dot when on)."""
+    c = Canvas(13, 13)
+    c.disc(6.5, 6.5, 6.5, ring)
+    c.disc(6.5, 6.5, 5.2, (255, 255, 255, 255))
+    if dot:
+        c.disc(6.5, 6.5, 3.2, dot)
+    return c
+
+
+def welcome_picture():
+    """PNG 145: the welcome page's picture, 600 x 230: a screen beside a
+    receiver, joined by waves."""
+    c = Canvas(600, 230, (0xE4, 0xEC, 0xF6, 255))
+    c.round_rect(90, 40, 250, 150, 8, (0x2B, 0x4C, 0x7E, 255))     # the PC's screen
+    c.rect(100, 50, 240, 140, (0x6A, 0xA6, 0xE0, 255))
+    c.rect(155, 150, 185, 170, (0x2B, 0x4C, 0x7E, 255))
+    c.rect(130, 170, 210, 178, (0x2B, 0x4C, 0x7E, 255))
+    c.round_rect(350, 30, 530, 150, 8, (0x30, 0x30, 0x38, 255))    # the receiver's screen
+    c.rect(360, 40, 520, 140, (0x6A, 0xA6, 0xE0, 255))
+    c.rect(425, 150, 455, 165, (0x30, 0x30, 0x38, 255))
+    for i, x in enumerate((275, 295, 315)):
+        c.rect(x, 85 - 6 * i, x + 6, 105 + 6 * i, (0x1E, 0x8A, 0x6E, 255))
+    c.glyph('P145', 560, 216, 1, (0x93, 0x91, 0x8F, 255))
+    return c
+
+
+def apply_button(rgba):
+    c = Canvas(169, 36)
+    c.round_rect(0, 0, 169, 36, 5, rgba)
+    return c
+
+
+WIZARD_ART = {
+    'png145.png': ('png', welcome_picture),
+    'png146.png': ('png', lambda: page_button(PAGE_HOVER)),
+    'png147.png': ('png', lambda: page_button(PAGE_NORMAL)),
+    'png148.png': ('png', lambda: page_button(PAGE_PRESSED)),
+    'png149.png': ('png', lambda: page_button(PAGE_DISABLED)),
+    'png179.png': ('png', lambda: radio(RADIO_RING, RADIO_DOT)),
+    'png180.png': ('png', lambda: radio(RADIO_RING, None)),
+    'png230.png': ('png', lambda: radio((0xB4, 0xB4, 0xB4, 255), (0xB4, 0xB4, 0xB4, 255))),
+    'png193.png': ('png', lambda: apply_button(APPLY_HOVER)),
+    'png194.png': ('png', lambda: apply_button(APPLY_NORMAL)),
+    'png195.png': ('png', lambda: apply_button(APPLY_PRESSED)),
+    'png196.png': ('png', lambda: apply_button(APPLY_DISABLED)),
+}
+
+ART.update(WIZARD_ART)
 
 WRITERS = {'png': png_bytes, 'bmp': bmp_bytes, 'ico': ico_bytes, 'gif': gif_bytes}
 

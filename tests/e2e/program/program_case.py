@@ -33,6 +33,8 @@ class Case:
         self.failures = []
         self.procs = []
         self.display = None
+        # False: the case starts past the first run (the licence accepted).
+        self.first_run = False
 
     # --- environment ------------------------------------------------------
     def start_display(self):
@@ -67,6 +69,20 @@ class Case:
         # icon no longer waits 2 s for a window manager that never answers.
         subprocess.run(["wineserver", "-k"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
         subprocess.run(["wineserver", "-w"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        if not self.first_run:
+            self.first_run_done()
+
+    def common_data(self, *names):
+        """A path under C:\\ProgramData\\Tessarine of the case's prefix."""
+        return os.path.join(os.environ["WINEPREFIX"], "drive_c", "ProgramData", "Tessarine", *names)
+
+    def first_run_done(self):
+        """config.ini as an accepted first-run wizard leaves it, so that the
+        program goes straight to its main window. No signature file: the
+        start-up check only logs that."""
+        os.makedirs(self.common_data(), exist_ok=True)
+        with open(self.common_data("config.ini"), "w", newline="\r\n") as f:
+            f.write("[OOBE]\ndone=1\n")
 
     def close(self):
         self.copy_log()
