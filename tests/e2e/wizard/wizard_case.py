@@ -398,14 +398,15 @@ def case_region(c):
     top left makes the receiver's pictures the screen's crop."""
     seconds = 10
     rx, raop = pc.start_receivers(c, "127.0.0.2", seconds + 20)
-    c.background([c.wine_run, os.path.join(c.bin, "test-pattern.exe"), "--seconds", str(seconds + 150),
-                  "--still", "--rect", "0,0,1280,720"], "test-pattern.log")
-    time.sleep(2)
     c.launch()
     pc.connect_typed(c, "127.0.0.2")
     rc, out = c.ctl("wait-status", "Mirror to 127.0.0.2", "20000")
     c.check(rc == 0, "the session did not start: %s" % out)
-    time.sleep(2)
+    # The still pattern covers the whole screen and stays on top, so it comes
+    # only after the row click that a person makes on the session window.
+    c.background([c.wine_run, os.path.join(c.bin, "test-pattern.exe"), "--seconds", str(seconds + 150),
+                  "--still", "--rect", "0,0,1280,720"], "test-pattern.log")
+    time.sleep(3)
 
     # A click, a flat drag and Escape in the middle of a drag: the picker
     # goes away and the session keeps the whole screen.
