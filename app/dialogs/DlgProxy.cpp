@@ -27,13 +27,26 @@ constexpr UINT kPlaceHostDelayMs = 250;
 constexpr Gdiplus::ARGB kHeaderColour = 0xFF1C1C1C;
 constexpr Gdiplus::ARGB kMessageColour = 0xFEED1C24;
 
-// A host for the form: nothing of its own; keys never close it.
+// Posted by the host to the dialog when the host's activation changed.
+constexpr UINT WM_PROXY_HOST_ACTIVATE = WM_APP + 0x143;
+
+// A host for the form: nothing of its own; keys never close it. The form
+// lives in it, so it is the active window while the user types there, and
+// then the user's switch to another program deactivates it, not the
+// dialog: it tells the dialog, which places it again.
 class ProxyHost : public cl::CDialog {
  public:
   ProxyHost() : cl::CDialog(IDD_PROXY_HOST) {}
   ~ProxyHost() override { DestroyWindow(); }
   void OnOK() override {}
   void OnCancel() override {}
+
+ protected:
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    const LRESULT r = cl::CDialog::WindowProc(message, wParam, lParam);
+    if (message == WM_ACTIVATE) ::PostMessageW(::GetWindow(m_hWnd, GW_OWNER), WM_PROXY_HOST_ACTIVATE, 0, 0);
+    return r;
+  }
 };
 
 std::wstring ItemText(HWND dialog, int id) {
@@ -314,6 +327,7 @@ const cl::MessageMap* CDlgProxy::GetMessageMap() const {
                                       cl::OnMessage(WM_WINDOWPOSCHANGED, &CDlgProxy::OnWindowPosChanged),
                                       cl::OnMessage(WM_ACTIVATE, &CDlgProxy::OnWindowPosChanged),
                                       cl::OnMessage(WM_TIMER, &CDlgProxy::OnPlaceTimer),
+                                      cl::OnMessage(WM_PROXY_HOST_ACTIVATE, &CDlgProxy::OnWindowPosChanged),
                                   }};
   return &map;
 }
@@ -394,8 +408,10 @@ void CDlgProxy::PlaceHost() {
 // does not keep it there under Wine: it raises the layered dialog's X
 // window over the popup it owns once the X server has shown it, after
 // these messages, and then no click reaches the form. So the host is
-// topmost while the dialog is active, and is put back on top once more a
-// moment after every move, show or activation.
+// topmost while the dialog or the host is active, and is put back on top
+// once more a moment after every move, show or activation of either; when
+// the user goes elsewhere (another program, another window of this one),
+// it drops out of the topmost band to just above the dialog.
 LRESULT CDlgProxy::OnWindowPosChanged(WPARAM, LPARAM) {
   const LRESULT r = Default();
   PlaceHost();
