@@ -278,9 +278,7 @@ TEST(ErrorDialog, SpaceOnTheBoxChangesItsPicture) {
       slots[i] = b.dontShowBox.currentSlot();
       checked[i] = b.dontShowBox.checked;
       renders[i] = b.renderCount();
-      HDC screen = GetDC(nullptr);
-      pixels[i] = GetPixel(screen, x, y);
-      ReleaseDC(nullptr, screen);
+      pixels[i] = uidrive::ScreenPixel(x, y);
     }
     b.PostMessage(WM_CLOSE);
   };
