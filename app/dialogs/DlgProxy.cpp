@@ -390,18 +390,24 @@ void CDlgProxy::PlaceHost() {
   const RECT r = HostRect();
   const HWND h = host->m_hWnd;
   const UINT flags = SWP_NOACTIVATE | SWP_SHOWWINDOW;
-  // Wine restacks its X windows only when the order really changes, so the
-  // host first leaves the topmost band and then comes back to it: that
-  // lifts it over the dialog on the screen too, where a click lands.
-  SetWindowPos(h, HWND_NOTOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
   const HWND active = ::GetActiveWindow();
   if (active == m_hWnd || active == h) {
+    // Wine restacks its X windows only when the order really changes, so
+    // the host first leaves the topmost band and then comes back to it:
+    // that lifts it over the dialog on the screen too, where a click lands.
+    SetWindowPos(h, HWND_NOTOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
     SetWindowPos(h, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | flags);
     return;
   }
-  // The user is elsewhere: just above the dialog, under the window in use.
+  // The user is elsewhere: out of the topmost band, just above the dialog,
+  // under the window in use. Put there in one step: leaving the band first
+  // would bring it to the top of the others, and Wine lifts a window that
+  // comes to the top on the screen but never lowers one.
   const HWND above = ::GetWindow(m_hWnd, GW_HWNDPREV);
-  if (above && above != h) SetWindowPos(h, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | flags);
+  if (above && above != h)
+    SetWindowPos(h, above, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
+  else
+    SetWindowPos(h, HWND_NOTOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
 }
 
 // The form's host follows the dialog and stays above it. Its owner alone

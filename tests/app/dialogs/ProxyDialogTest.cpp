@@ -225,16 +225,16 @@ TEST_F(ProxyDialog, ListenOnShowsTheFirstTwoAdapters) {
   EXPECT_FALSE(page.listenAddresses.GetDisplayText().empty());
 }
 
-// Another program's window: made, shown and brought to the foreground on
-// a thread of its own (a window of another thread is activated as another
-// program's is), closed with the object.
+// Another program's window, one flat colour: made, shown and brought to
+// the foreground on a thread of its own (a window of another thread is
+// activated as another program's is), closed with the object.
 class OtherProgramWindow {
  public:
   OtherProgramWindow() {
     thread_ = std::thread([this] {
       threadId_ = GetCurrentThreadId();
-      hwnd_ = CreateWindowExW(0, L"STATIC", L"another program", WS_POPUP | WS_VISIBLE | WS_BORDER, 150, 150, 500,
-                              400, nullptr, nullptr, nullptr, nullptr);
+      hwnd_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE | SS_BLACKRECT, 150, 150, 500, 400, nullptr,
+                              nullptr, nullptr, nullptr);
       SetForegroundWindow(hwnd_);
       ready_ = true;
       MSG msg;
@@ -287,18 +287,28 @@ TEST_F(ProxyDialog, TheFormFloatsAboveOtherProgramsOnlyWhileTheDialogIsInUse) {
     EXPECT_FALSE(Topmost(host));
     EXPECT_TRUE(Above(other.hwnd(), host)) << "the other program's window is under the form";
     EXPECT_TRUE(Above(host, dialog->m_hWnd)) << "the form fell under its dialog";
+    // And so on the screen: where the two overlap, the other window shows.
+    RECT o{}, f{}, both{};
+    GetWindowRect(other.hwnd(), &o);
+    GetWindowRect(host, &f);
+    ASSERT_TRUE(IntersectRect(&both, &o, &f));
+    EXPECT_EQ(ScreenPixel((both.left + both.right) / 2, (both.top + both.bottom) / 2),
+              ScreenPixel(o.left + 10, o.top + 10))
+        << "the form shows over the other program";
 
     // Back in the dialog the form is over it and over the other program
     // again, where a click reaches it. (Under Wine it may stay out of the
     // topmost band: a window is not made topmost under the topmost tips it
     // owns.)
-    SetForegroundWindow(dialog->m_hWnd);
+    const POINT onDialog{f.right + 5, f.top + 20};  // the dialog right of the form
+    Click(onDialog.x, onDialog.y);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == dialog->m_hWnd; }, 3000));
     Pump(400);
     EXPECT_TRUE(Above(host, dialog->m_hWnd));
     EXPECT_TRUE(Above(host, other.hwnd())) << "back in the dialog, the form is under the other program";
-    const HWND server = GetDlgItem(page.m_hWnd, IDC_PROXY_PORT);
-    ClickOn(server);
-    EXPECT_TRUE(PumpUntil([&] { return GetFocus() == server; }, 2000)) << "a click does not reach the form";
+    const HWND port = GetDlgItem(page.m_hWnd, IDC_PROXY_PORT);
+    ClickOn(port);
+    EXPECT_TRUE(PumpUntil([&] { return GetFocus() == port; }, 2000)) << "a click does not reach the form";
   }
 }
 
