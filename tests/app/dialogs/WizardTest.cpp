@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "DialogsTest.h"
 #include "app/dialogs/DlgOOBE.h"
 #include "app/resources/resource.h"
+#include "support/PictureMark.h"
 
 using namespace dlgtest;
 
@@ -309,6 +311,25 @@ TEST_F(Wizard, AtTheEndTheLastLineIsWholeAndTheThumbLeavesNoTrace) {
   const std::vector<COLORREF> barBack = ScreenPicture(page.scroll.m_hWnd);
   EXPECT_EQ(Differs(barBack, RepaintedPicture(bar), bar), "") << "a stale thumb stays on the bar";
   EXPECT_EQ(Differs(barBack, barAtStart, bar), "") << "the bar looks different at the top than when it opened";
+}
+
+// The picture's number (placeholder art) shows whole on both pages: no
+// page control covers it.
+TEST_F(Wizard, NoControlCoversThePicturesNumber) {
+  std::unique_ptr<Gdiplus::Bitmap> picture;
+  ASSERT_TRUE(LoadPngBitmap(IDP_WIZARD_BACKGROUND, &picture));
+  POINT origin{0, 0};
+  ClientToScreen(wizard.m_hWnd, &origin);
+  for (int page = 0; page < 2; ++page) {
+    SCOPED_TRACE(page == 0 ? "welcome" : "licence");
+    if (page == 1) GoToLicence();
+    Pump(200);
+    int marked = 0;
+    const std::vector<POINT> covered = picturemark::CoveredPixels(*picture, origin, &marked);
+    ASSERT_GT(marked, 0) << "the picture has no number";
+    EXPECT_TRUE(covered.empty()) << covered.size() << " of " << marked << " points covered, the first at ("
+                                 << covered[0].x << ", " << covered[0].y << ")";
+  }
 }
 
 TEST_F(Wizard, DraggingTheTitleBandMovesItAndAPressBelowDoesNot) {
