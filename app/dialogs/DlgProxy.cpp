@@ -395,6 +395,9 @@ void CDlgProxy::PlaceHost() {
     // Wine restacks its X windows only when the order really changes, so
     // the host first leaves the topmost band and then comes back to it:
     // that lifts it over the dialog on the screen too, where a click lands.
+    // (Once the form's buttons have made their tooltips, Wine puts the host
+    // under those topmost popups it owns and so outside the band; leaving
+    // it still brings the host to the top of the others.)
     SetWindowPos(h, HWND_NOTOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
     SetWindowPos(h, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | flags);
     return;
