@@ -419,6 +419,9 @@ int CDlgSessionMgr::KeyPosition(const std::wstring& key) const {
 }
 
 void CDlgSessionMgr::UpdateReceiverMap(ReceiverMap map) {
+  if (map.size() > static_cast<size_t>(kMaxReceiverRows))
+    ZtLogger::Instance().Warn("[UI] %u receivers listed, rows for the first %d only",
+                              static_cast<unsigned>(map.size()), kMaxReceiverRows);
   std::string host;
   const PanelOwnerState state = ReadOwnerState();
   if (!state.isMainWindow)
@@ -448,12 +451,16 @@ void CDlgSessionMgr::RebuildUserList(const std::string& host) {
   if (!listView) return;
   rowsHost = host;
   listView->ClearList();
+  // A row stands for its listed position, and only positions that have a
+  // connect id get one; the session's receiver is named wherever it stands.
+  int position = 0;
   for (const auto& kv : receivers) {
     const std::wstring display = DisplayName(kv.second.name);
     if (host == kv.second.address)
       receiverLabel.SetText(display);
-    else if (listView->listView)
+    else if (listView->listView && RowCommandFor(position) != 0)
       listView->listView->AddUser(kv.first, display);
+    ++position;
   }
 }
 

@@ -123,7 +123,8 @@ class CDlgSessionMgr : public CDlgSessionMgrBase {
   // (ignoring case), names or the session state changed; ports are not
   // compared.
   void UpdateReceiverMap(ReceiverMap map);
-  // Rows for every receiver but host's, whose name goes to the label.
+  // Rows for the receivers at listed positions 0-31 but host's, whose name
+  // goes to the label. A longer list is logged once per publication.
   void RebuildUserList(const std::string& host);
   // After a connect: header shown, the label names the session's receiver.
   void RefreshSession();

@@ -75,6 +75,11 @@
 //                          long after the start the running program ended
 //   hold FILE SECONDS      opens FILE without sharing for SECONDS (prints
 //                          "holding" once it is open)
+//   windows                prints the program's windows: "windows N
+//                          top-level T tooltips P gdi G user U" (every window
+//                          of its process, its top-level ones, its top-level
+//                          tooltips; GDI and USER objects where Windows
+//                          tells them)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -129,6 +134,33 @@ std::wstring Text(HWND h) {
   DWORD_PTR r = 0;
   SendMessageTimeoutW(h, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, &r);
   return buf;
+}
+
+// What one process holds of windows.
+struct WindowCount {
+  DWORD pid = 0;
+  int all = 0;
+  int topLevel = 0;
+  int tooltips = 0;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM param) {
+  ++reinterpret_cast<WindowCount*>(param)->all;
+  return TRUE;
+}
+
+BOOL CALLBACK CountTopLevel(HWND h, LPARAM param) {
+  auto* c = reinterpret_cast<WindowCount*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid != c->pid) return TRUE;
+  ++c->all;
+  ++c->topLevel;
+  wchar_t cls[64] = {};
+  GetClassNameW(h, cls, 64);
+  if (_wcsicmp(cls, TOOLTIPS_CLASSW) == 0) ++c->tooltips;
+  EnumChildWindows(h, &CountChild, param);
+  return TRUE;
 }
 
 void Print(const std::wstring& text) { printf("%s\n", cl::WideToUtf8(text).c_str()); }
@@ -816,6 +848,19 @@ int wmain(int argc, wchar_t** wargv) {
     DWORD pid = 0;
     GetWindowThreadProcessId(main, &pid);
     printf("pid %lu; visible %d\n", pid, IsWindowVisible(main) ? 1 : 0);
+    return 0;
+  }
+  if (cmd == "windows") {
+    WindowCount c;
+    GetWindowThreadProcessId(main, &c.pid);
+    EnumWindows(&CountTopLevel, reinterpret_cast<LPARAM>(&c));
+    DWORD gdi = 0, user = 0;
+    if (HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, c.pid)) {
+      gdi = GetGuiResources(p, GR_GDIOBJECTS);
+      user = GetGuiResources(p, GR_USEROBJECTS);
+      CloseHandle(p);
+    }
+    printf("windows %d top-level %d tooltips %d gdi %lu user %lu\n", c.all, c.topLevel, c.tooltips, gdi, user);
     return 0;
   }
   if (cmd == "post") {
