@@ -5,6 +5,7 @@
 #include <ws2tcpip.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -233,6 +234,7 @@ TEST(SessionHeader, FollowsARealSessionWithinAboutASecondBothWays) {
   ASSERT_NE(main.Session(), nullptr);
   DWORD t0 = GetTickCount();
   EXPECT_TRUE(PumpUntil(headerNamesDen, 2500)) << "no header for the session after " << GetTickCount() - t0 << " ms";
+  std::printf("header shown %lu ms after the connect started the session\n", GetTickCount() - t0);
   EXPECT_TRUE(receiver.connected());
   EXPECT_TRUE(main.Session()->IsRunning());
 
@@ -242,6 +244,7 @@ TEST(SessionHeader, FollowsARealSessionWithinAboutASecondBothWays) {
   t0 = GetTickCount();
   EXPECT_TRUE(PumpUntil(headerGone, 2500)) << "the header stayed " << GetTickCount() - t0
                                            << " ms after the session ended";
+  std::printf("header gone %lu ms after the receiver went\n", GetTickCount() - t0);
   EXPECT_FALSE(main.Session()->IsRunning());
   main.Close();
 }
