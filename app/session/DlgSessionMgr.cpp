@@ -106,8 +106,16 @@ int CDlgBase::SetRegion(Gdiplus::Image* image) {
 int CDlgBase::BuildBackBuffer(Gdiplus::Image* image) {
   FreeBackBuffer();
   if (!image) return 0;
-  if (!back_.Create(nullptr, skinRect.right, skinRect.bottom)) return 0;
-  kit::DrawImageOn(back_.dc(), image, 0, 0, skinRect.right, skinRect.bottom);
+  // The window is one pixel wider and taller than the skin: the buffer
+  // covers it all, its last column and row repeating the skin's edge, so
+  // that nothing undrawn (black) shows along the right and bottom.
+  const int w = skinRect.right, h = skinRect.bottom;
+  if (!back_.Create(nullptr, w + 1, h + 1)) return 0;
+  kit::DrawImageOn(back_.dc(), image, 0, 0, w, h);
+  if (w > 0 && h > 0) {
+    BitBlt(back_.dc(), w, 0, 1, h, back_.dc(), w - 1, 0, SRCCOPY);
+    BitBlt(back_.dc(), 0, h, w + 1, 1, back_.dc(), 0, h - 1, SRCCOPY);
+  }
   return 1;
 }
 
@@ -283,8 +291,8 @@ void CDlgSessionMgr::BuildHeaderBack() {
   // over the logo, as the logo draws it): what lies under the receiver's
   // name and the session buttons while a session runs.
   headerBack_.Reset();
-  if (!back_.ok() || !headerBack_.Create(back_.dc(), skinRect.right, skinRect.bottom)) return;
-  BitBlt(headerBack_.dc(), 0, 0, skinRect.right, skinRect.bottom, back_.dc(), 0, 0, SRCCOPY);
+  if (!back_.ok() || !headerBack_.Create(back_.dc(), skinRect.right + 1, skinRect.bottom + 1)) return;
+  BitBlt(headerBack_.dc(), 0, 0, skinRect.right + 1, skinRect.bottom + 1, back_.dc(), 0, 0, SRCCOPY);
   std::unique_ptr<Gdiplus::Image> picture;
   int x = 0, y = 0;
   if (LoadPngImage(kLogoPng, &picture) && GetChildOffset(logo.m_hWnd, x, y)) {

@@ -47,6 +47,13 @@ class StateFrame : public CSessionMgrMain {
   StatePanel* panel() { return dynamic_cast<StatePanel*>(Panel()); }
 };
 
+COLORREF ScreenPixel(int x, int y) {
+  HDC screen = GetDC(nullptr);
+  const COLORREF c = GetPixel(screen, x, y);
+  ReleaseDC(nullptr, screen);
+  return c;
+}
+
 TEST(ScaledFrame, IsExactlyItsPanelAtTheRunsScaleAndKeepsThePlacementRule) {
   struct Size {
     float scale;
@@ -78,6 +85,15 @@ TEST(ScaledFrame, IsExactlyItsPanelAtTheRunsScaleAndKeepsThePlacementRule) {
   EXPECT_EQ(f.left, (1024 - want->w) / 2);
   EXPECT_EQ(f.top, (768 - want->h) / 2);
   EXPECT_FALSE(frame.IsWindowVisible()) << "shown before the caller shows it";
+
+  // Shown, its last column and row (the panel is one pixel larger than its
+  // skin) are the skin's edge, not left undrawn.
+  frame.ShowWindow(SW_SHOWNORMAL);
+  SetWindowPos(frame.m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  Pump(500);
+  const int midX = (f.left + f.right) / 2, midY = (f.top + f.bottom) / 2;
+  EXPECT_EQ(ScreenPixel(f.right - 1, midY), ScreenPixel(f.right - 2, midY)) << "right edge";
+  EXPECT_EQ(ScreenPixel(midX, f.bottom - 1), ScreenPixel(midX, f.bottom - 2)) << "bottom edge";
 }
 
 // Contents that cannot become a window: none at all, and a dialog whose
@@ -103,13 +119,6 @@ TEST(SessionFrame, APanelThatCannotBeMadeLeavesNoFrameAndCreateSaysSo) {
     ASSERT_EQ(again.Create(nullptr, &owner), 1);
     EXPECT_NE(again.panel(), nullptr);
   }
-}
-
-COLORREF ScreenPixel(int x, int y) {
-  HDC screen = GetDC(nullptr);
-  const COLORREF c = GetPixel(screen, x, y);
-  ReleaseDC(nullptr, screen);
-  return c;
 }
 
 bool Near(COLORREF a, COLORREF b) {
