@@ -3,8 +3,6 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <cstdlib>
-
 #include "classlib/GdiPlus.h"
 
 namespace kittest {
@@ -31,81 +29,11 @@ class KitEnvironment : public ::testing::Environment {
 
 const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new KitEnvironment);
 
-void SendMouse(DWORD flags, int x = 0, int y = 0) {
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dwFlags = flags;
-  if (flags & MOUSEEVENTF_ABSOLUTE) {
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    in.mi.dx = MulDiv(x, 65535, w - 1);
-    in.mi.dy = MulDiv(y, 65535, h - 1);
-  }
-  SendInput(1, &in, sizeof(in));
-}
-
 }  // namespace
 
-bool PumpUntil(const std::function<bool()>& pred, DWORD ms) {
-  const DWORD start = GetTickCount();
-  MSG msg;
-  for (;;) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) return pred();
-      if (!cl::WalkPreTranslateTree(&msg)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-    }
-    if (pred()) return true;
-    if (GetTickCount() - start >= ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-void Pump(DWORD ms) {
-  PumpUntil([] { return false; }, ms);
-}
-
-void MouseMove(int x, int y) {
-  SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, x, y);
-  Pump(60);
-}
-
-void MouseDown() {
-  SendMouse(MOUSEEVENTF_LEFTDOWN);
-  Pump(60);
-}
-
-void MouseUp() {
-  SendMouse(MOUSEEVENTF_LEFTUP);
-  Pump(60);
-}
-
 void Key(WORD vk, bool down) {
-  INPUT in{};
-  in.type = INPUT_KEYBOARD;
-  in.ki.wVk = vk;
-  in.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-  SendInput(1, &in, sizeof(in));
+  uidrive::SendKey(vk, down);
   Pump(60);
-}
-
-void Click(int x, int y) {
-  MouseMove(x, y);
-  MouseDown();
-  MouseUp();
-}
-
-COLORREF ScreenPixel(int x, int y) {
-  HDC screen = GetDC(nullptr);
-  COLORREF c = GetPixel(screen, x, y);
-  ReleaseDC(nullptr, screen);
-  return c;
-}
-
-bool Near(COLORREF a, COLORREF b, int tol) {
-  return std::abs(GetRValue(a) - GetRValue(b)) <= tol && std::abs(GetGValue(a) - GetGValue(b)) <= tol &&
-         std::abs(GetBValue(a) - GetBValue(b)) <= tol;
 }
 
 bool WaitForPixel(int x, int y, COLORREF want, int tol, DWORD ms) {

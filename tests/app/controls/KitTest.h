@@ -1,6 +1,5 @@
-// Shared pieces of the control-kit tests: a host dialog on the screen, real
-// input (SendInput), pumping this layer's message loop for a while, and
-// reading the screen back.
+// Shared pieces of the control-kit tests: a host dialog on the screen and a
+// solid window under it; the loop, input and screen reads come from UiDrive.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,26 +9,22 @@
 
 #include "Fixtures.h"
 #include "classlib/Dialog.h"
+#include "support/UiDrive.h"
 
 namespace kittest {
 
-// Runs the message loop of this layer (PreTranslateMessage walk included)
-// until pred() holds or ms pass; true when pred() held.
-bool PumpUntil(const std::function<bool()>& pred, DWORD ms = 5000);
-// Runs the loop for ms.
-void Pump(DWORD ms);
+using uidrive::Click;
+using uidrive::MouseDown;
+using uidrive::MouseMove;
+using uidrive::MouseUp;
+using uidrive::Pump;
+using uidrive::PumpUntil;
+using uidrive::ScreenPixel;
 
-// Real input at screen coordinates.
-void MouseMove(int x, int y);
-void MouseDown();
-void MouseUp();
 void Key(WORD vk, bool down);
-void Click(int x, int y);
 
-// The colour the screen shows now at (x, y).
-COLORREF ScreenPixel(int x, int y);
 // True when the two colours differ by at most tol in each channel.
-bool Near(COLORREF a, COLORREF b, int tol = 2);
+inline bool Near(COLORREF a, COLORREF b, int tol = 2) { return uidrive::Near(a, b, tol); }
 // Pumps until the screen shows `want` (within tol) at (x, y).
 bool WaitForPixel(int x, int y, COLORREF want, int tol = 2, DWORD ms = 5000);
 

@@ -13,52 +13,12 @@
 
 namespace sessiontest {
 
-namespace {
-
-void SendMouse(DWORD flags, int x = 0, int y = 0) {
-  INPUT in{};
-  in.type = INPUT_MOUSE;
-  in.mi.dwFlags = flags;
-  if (flags & MOUSEEVENTF_ABSOLUTE) {
-    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-    in.mi.dx = MulDiv(x, 65535, w - 1);
-    in.mi.dy = MulDiv(y, 65535, h - 1);
-  }
-  SendInput(1, &in, sizeof(in));
-}
-
-}  // namespace
-
 float RunScale() {
   const char* lp = std::getenv("TESS_LOGPIXELS");
   return lp ? static_cast<float>(std::atoi(lp)) / 96.0f : 1.0f;
 }
 
-bool PumpUntil(const std::function<bool()>& pred, DWORD ms) {
-  const DWORD start = GetTickCount();
-  MSG msg;
-  for (;;) {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) return pred();
-      if (!cl::WalkPreTranslateTree(&msg)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-    }
-    if (pred()) return true;
-    if (GetTickCount() - start >= ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
-void Pump(DWORD ms) {
-  PumpUntil([] { return false; }, ms);
-}
-
-void MouseMove(int x, int y) {
-  SendMouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, x, y);
-  Pump(60);
-}
+using uidrive::SendMouse;
 
 void Click(int x, int y, bool right) {
   MouseMove(x, y);
@@ -78,18 +38,8 @@ void DoubleClick(int x, int y) {
 }
 
 void Key(WORD vk) {
-  INPUT in[2] = {};
-  in[0].type = in[1].type = INPUT_KEYBOARD;
-  in[0].ki.wVk = in[1].ki.wVk = vk;
-  in[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, in, sizeof(INPUT));
+  uidrive::TapKey(vk);
   Pump(60);
-}
-
-POINT CentreOf(HWND hwnd) {
-  RECT r{};
-  GetWindowRect(hwnd, &r);
-  return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
 // ------------------------------------------------------------------ Recorder
@@ -145,13 +95,7 @@ std::vector<MenuItem> ReadMenu(HWND menuWindow) {
   return items;
 }
 
-void DismissMenu(HWND) {
-  INPUT in[2] = {};
-  in[0].type = in[1].type = INPUT_KEYBOARD;
-  in[0].ki.wVk = in[1].ki.wVk = VK_ESCAPE;
-  in[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, in, sizeof(INPUT));
-}
+void DismissMenu(HWND) { uidrive::TapKey(VK_ESCAPE); }
 
 MenuWatcher::MenuWatcher(Then then, DWORD waitMs) {
   thread_ = std::thread([this, then, waitMs] {

@@ -1,4 +1,4 @@
-// Shared pieces of the session-window tests: the loop, real input, a window
+// Shared pieces of the session-window tests: UiDrive's loop and input, a window
 // that records what is posted to it, reading a popup menu while it is
 // tracked, and a main window whose shell and session calls are recorded.
 #pragma once
@@ -15,25 +15,22 @@
 
 #include "app/DlgPreference.h"
 #include "classlib/Wnd.h"
+#include "support/UiDrive.h"
 
 namespace sessiontest {
 
 // The scale the test run's screen gives programs (TESS_LOGPIXELS / 96).
 float RunScale();
 
-// Runs this layer's loop (PreTranslateMessage walk included) until pred()
-// holds or ms pass; true when pred() held.
-bool PumpUntil(const std::function<bool()>& pred, DWORD ms = 5000);
-void Pump(DWORD ms);
+using uidrive::CentreOf;
+using uidrive::MouseMove;
+using uidrive::Pump;
+using uidrive::PumpUntil;
 
-// Real input at screen coordinates.
-void MouseMove(int x, int y);
+// A click (the right button with `right`) at screen coordinates.
 void Click(int x, int y, bool right = false);
 void DoubleClick(int x, int y);
 void Key(WORD vk);
-
-// The centre of a window on the screen.
-POINT CentreOf(HWND hwnd);
 
 // A hidden top-level window that keeps every message posted or sent to it
 // that is WM_COMMAND or at least WM_APP.

@@ -11,7 +11,6 @@ read from outside by tools/tessctl; the harness (virtual screen, tessctl,
 log, screenshots, the test receivers) is the program cases' own. Lines
 "FIGURE ..." report timings. Exit 0 when every check held.
 """
-import argparse
 import json
 import os
 import re
@@ -315,31 +314,10 @@ def case_extend_desktop(c):
 
 
 def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--build", required=True)
-    p.add_argument("--out", required=True)
-    p.add_argument("case")
-    a = p.parse_args()
-    if os.environ.get("TESS_NETNS_INSIDE") != "1":
-        sys.exit("discovery_case.py runs inside tools/netns/netns-run --prefix-from BUILD")
-    shutil.rmtree(a.out, ignore_errors=True)
-    os.makedirs(a.out)
-    c = DiscoveryCase(os.path.abspath(a.build), os.path.abspath(a.out))
-    fn = globals().get("case_" + a.case.replace("-", "_"))
-    if not fn:
-        sys.exit("unknown case %s" % a.case)
-    if a.case != "extend_desktop":
-        require_inside_avahi()
-    c.start_display()
-    c.unmanaged_windows()
-    try:
-        fn(c)
-    finally:
-        c.close()
-    print("output in %s" % a.out)
-    for f in c.failures:
-        print("CASE FAILED: " + f, file=sys.stderr)
-    return 1 if c.failures else 0
+    def prepare(c, case):
+        if case != "extend_desktop":
+            require_inside_avahi()
+    return pc.run_main(DiscoveryCase, globals(), prepare)
 
 
 if __name__ == "__main__":

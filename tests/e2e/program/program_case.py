@@ -561,20 +561,28 @@ def case_demo(c):
     say("log: %s" % os.path.join(c.out, "Nb5TX_LOG.txt"))
 
 
-def main():
-    p = argparse.ArgumentParser()
+def run_main(case_class, cases, prepare=None):
+    """The main() of every case script: SCRIPT --build BUILD --out OUT CASE.
+    Runs the function case_CASE of `cases` (the script's globals()) with a
+    case_class object on a fresh OUT and a display of its own, inside the
+    namespace that netns-run makes; prepare(c, CASE), when given, runs before
+    the display starts. Returns the exit status: 1 when any check failed."""
+    script = os.path.basename(sys.argv[0])
+    p = argparse.ArgumentParser(prog=script)
     p.add_argument("--build", required=True)
     p.add_argument("--out", required=True)
     p.add_argument("case")
     a = p.parse_args()
     if os.environ.get("TESS_NETNS_INSIDE") != "1":
-        sys.exit("program_case.py runs inside tools/netns/netns-run --prefix-from BUILD")
+        sys.exit("%s runs inside tools/netns/netns-run --prefix-from BUILD" % script)
     shutil.rmtree(a.out, ignore_errors=True)
     os.makedirs(a.out)
-    c = Case(os.path.abspath(a.build), os.path.abspath(a.out))
-    fn = globals().get("case_" + a.case.replace("-", "_"))
+    c = case_class(os.path.abspath(a.build), os.path.abspath(a.out))
+    fn = cases.get("case_" + a.case.replace("-", "_"))
     if not fn:
         sys.exit("unknown case %s" % a.case)
+    if prepare:
+        prepare(c, a.case)
     c.start_display()
     c.unmanaged_windows()
     try:
@@ -585,6 +593,10 @@ def main():
     for f in c.failures:
         print("CASE FAILED: " + f, file=sys.stderr)
     return 1 if c.failures else 0
+
+
+def main():
+    return run_main(Case, globals())
 
 
 if __name__ == "__main__":

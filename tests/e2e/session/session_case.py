@@ -14,12 +14,10 @@ the sliders. The test receivers (tools/test-receiver) sit at 127.0.0.2, .3
 and .4 on the fixed ports 7100 and 47000. Screenshots land in OUT_DIR;
 lines "FIGURE ..." report measured values. Exit 0 when every check held.
 """
-import argparse
 import json
 import math
 import os
 import re
-import shutil
 import subprocess
 import sys
 import time
@@ -56,6 +54,10 @@ class SessionCase(pc.Case):
             out = f.read().strip()
         print("tessctl %s -> %d: %s" % (" ".join(str(a) for a in args), r.returncode, out), flush=True)
         return r.returncode, out
+
+    def start_display(self):
+        super().start_display()
+        self.start_compositor()
 
     def start_compositor(self):
         self.procs.append(subprocess.Popen(["xcompmgr", "-d", self.display], stdout=subprocess.DEVNULL,
@@ -529,30 +531,7 @@ def case_states_150(c):
 
 
 def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--build", required=True)
-    p.add_argument("--out", required=True)
-    p.add_argument("case")
-    a = p.parse_args()
-    if os.environ.get("TESS_NETNS_INSIDE") != "1":
-        sys.exit("session_case.py runs inside tools/netns/netns-run --prefix-from BUILD")
-    shutil.rmtree(a.out, ignore_errors=True)
-    os.makedirs(a.out)
-    c = SessionCase(os.path.abspath(a.build), os.path.abspath(a.out))
-    fn = globals().get("case_" + a.case.replace("-", "_"))
-    if not fn:
-        sys.exit("unknown case %s" % a.case)
-    c.start_display()
-    c.start_compositor()
-    c.unmanaged_windows()
-    try:
-        fn(c)
-    finally:
-        c.close()
-    print("output in %s" % a.out)
-    for f in c.failures:
-        print("CASE FAILED: " + f, file=sys.stderr)
-    return 1 if c.failures else 0
+    return pc.run_main(SessionCase, globals())
 
 
 if __name__ == "__main__":

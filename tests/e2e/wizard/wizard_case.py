@@ -12,11 +12,9 @@ The cases that watch the backend run inside tools/backend-peer/run_peers.py
 harness (virtual screen, tessctl, log, screenshots, the test receivers) is
 the program cases' own. Exit 0 when every check held.
 """
-import argparse
 import json
 import os
 import re
-import shutil
 import socket
 import struct
 import subprocess
@@ -462,30 +460,9 @@ def case_region(c):
 
 
 def main():
-    p = argparse.ArgumentParser()
-    p.add_argument("--build", required=True)
-    p.add_argument("--out", required=True)
-    p.add_argument("case")
-    a = p.parse_args()
-    if os.environ.get("TESS_NETNS_INSIDE") != "1":
-        sys.exit("wizard_case.py runs inside tools/netns/netns-run --prefix-from BUILD")
-    shutil.rmtree(a.out, ignore_errors=True)
-    os.makedirs(a.out)
-    c = WizardCase(os.path.abspath(a.build), os.path.abspath(a.out))
-    fn = globals().get("case_" + a.case.replace("-", "_"))
-    if not fn:
-        sys.exit("unknown case %s" % a.case)
-    c.first_run = a.case in ("first_run_accept", "first_run_decline", "setup_iss")
-    c.start_display()
-    c.unmanaged_windows()
-    try:
-        fn(c)
-    finally:
-        c.close()
-    print("output in %s" % a.out)
-    for f in c.failures:
-        print("CASE FAILED: " + f, file=sys.stderr)
-    return 1 if c.failures else 0
+    def prepare(c, case):
+        c.first_run = case in ("first_run_accept", "first_run_decline", "setup_iss")
+    return pc.run_main(WizardCase, globals(), prepare)
 
 
 if __name__ == "__main__":
