@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -20,6 +19,8 @@
 namespace {
 
 using namespace sessiontest;
+using uidrive::Near;
+using uidrive::ScreenPixel;
 
 ReceiverEntry Entry(const char* name, const char* address) {
   ReceiverEntry e;
@@ -46,13 +47,6 @@ class StateFrame : public CSessionMgrMain {
   RECT WorkArea() const override { return {0, 0, 1280, 720}; }
   StatePanel* panel() { return dynamic_cast<StatePanel*>(Panel()); }
 };
-
-COLORREF ScreenPixel(int x, int y) {
-  HDC screen = GetDC(nullptr);
-  const COLORREF c = GetPixel(screen, x, y);
-  ReleaseDC(nullptr, screen);
-  return c;
-}
 
 TEST(ScaledFrame, IsExactlyItsPanelAtTheRunsScaleAndKeepsThePlacementRule) {
   struct Size {
@@ -121,11 +115,6 @@ TEST(SessionFrame, APanelThatCannotBeMadeLeavesNoFrameAndCreateSaysSo) {
   }
 }
 
-bool Near(COLORREF a, COLORREF b) {
-  return std::abs(GetRValue(a) - GetRValue(b)) <= 8 && std::abs(GetGValue(a) - GetGValue(b)) <= 8 &&
-         std::abs(GetBValue(a) - GetBValue(b)) <= 8;
-}
-
 TEST(ScaledHeader, TheReceiversNameAndTheSessionButtonsStandOnTheHeaderPicture) {
   Recorder owner;
   StateFrame frame;
@@ -164,7 +153,7 @@ TEST(ScaledHeader, TheReceiversNameAndTheSessionButtonsStandOnTheHeaderPicture) 
     RECT r{};
     GetWindowRect(p.control, &r);
     const COLORREF got = p.bottomRight ? ScreenPixel(r.right - 3, r.bottom - 3) : ScreenPixel(r.left, r.top);
-    EXPECT_TRUE(Near(got, header)) << std::hex << "0x" << got << " on a header of 0x" << header << " (list 0x"
+    EXPECT_TRUE(Near(got, header, 8)) << std::hex << "0x" << got << " on a header of 0x" << header << " (list 0x"
                                    << skin << ")";
   }
 }
