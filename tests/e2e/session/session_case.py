@@ -119,14 +119,16 @@ class SessionCase(pc.Case):
 def start_receivers(c, host, seconds, raop=True):
     """The mirroring receiver on host:7100 (and the RAOP receiver on
     host:47000), each in OUT_DIR/<host>/; returns (processes, the wall
-    time the mirroring receiver's clock started)."""
+    time the mirroring receiver's clock started: when it wrote its port
+    file, just before it starts that clock)."""
     out = os.path.join(c.out, host)
     os.makedirs(out, exist_ok=True)
     rx_dir = os.path.join(ROOT, "tools", "test-receiver")
     log = os.path.join(out, "receiver.log")
     t0 = time.time()
     procs = [c.background([sys.executable, os.path.join(rx_dir, "receiver.py"), "--host", host, "--port", "7100",
-                           "--out", os.path.join(out, "receiver"), "--width", "1280", "--height", "720",
+                           "--out", os.path.join(out, "receiver"), "--port-file", os.path.join(out, "port"),
+                           "--width", "1280", "--height", "720",
                            "--timeout", str(seconds + 120), "--idle-timeout", "30"], os.path.join(host, "receiver.log"))]
     logs = [log]
     if raop:
@@ -136,7 +138,8 @@ def start_receivers(c, host, seconds, raop=True):
         logs.append(os.path.join(out, "raop-receiver.log"))
     for _ in range(100):
         if all(os.path.exists(p) and "LISTENING" in open(p).read() for p in logs):
-            return procs, t0
+            port_file = os.path.join(out, "port")
+            return procs, os.path.getmtime(port_file) if os.path.exists(port_file) else t0
         time.sleep(0.1)
     c.check(False, "the receivers at %s did not start" % host)
     return procs, t0
@@ -431,9 +434,9 @@ def waiting(c, name, *args):
 
 def session_states(c, logpixels):
     """At the given DPI: the session window is as large as its panel (no
-    band of the frame around it), centred; idle, connecting (a receiver
-    that leaves GET unanswered), mirroring and after the receiver went, each
-    in a screenshot. The header follows the session both ways within about
+    band of the frame around it), centred; idle, mirroring, after the
+    receiver went, and connecting (to a receiver that leaves GET
+    unanswered), each in a screenshot. The header follows the session both ways within about
     a second: it names the receiver at most 1.5 s after the click (which
     waits its second before connecting) and goes at most 2.5 s after the
     receiver did. Each step starts right after the window was shown again,
@@ -463,20 +466,12 @@ def session_states(c, logpixels):
     time.sleep(0.5)
     c.shot("idle")
 
-    c.show_session()
-    rc, out = c.ctl("click-row", stalled)
-    rc, out = c.ctl("wait-header", stalled, "8000")
-    c.check(rc == 0, "no header while connecting to %s: %s" % (stalled, out))
-    time.sleep(1.0)
-    c.shot("connecting")
-
     # A left click on the tray icon shows the window again (and restarts
     # its publication timer): one tessctl call, right before the step.
     rc, out = c.ctl("tray")
     tray = out.split()[:2]
 
-    # Mirroring: the click on .2 ends the unanswered session and starts one
-    # to .2.
+    # Mirroring, from the idle window.
     header = waiting(c, "wait-header-good", "wait-header", good, "15000")
     c.ctl("click", *tray)
     rc, out = c.ctl("click-row", good)
@@ -506,6 +501,16 @@ def session_states(c, logpixels):
     c.check(rc == 0, "%s is not back in the list: %s" % (good, out))
     time.sleep(1.0)
     c.shot("receiver-gone")
+
+    # Connecting, to a receiver that never answers; the header's stop ends it.
+    c.show_session()
+    rc, out = c.ctl("click-row", stalled)
+    rc, out = c.ctl("wait-header", stalled, "8000")
+    c.check(rc == 0, "no header while connecting to %s: %s" % (stalled, out))
+    time.sleep(1.0)
+    c.shot("connecting")
+    c.ctl("panel-click", STOP_BUTTON)
+    c.check(c.wait_header_hidden(10), "the header still shows after its stop")
     end_receivers(rx)
     stall.terminate()
     # The receiver writes its packet log when it ends.
