@@ -7,9 +7,9 @@
 
 namespace {
 
-// What the frame shows where its panel does not reach (while the panel is
-// not yet laid out, and outside its rounded corners): the grey of the
-// skinned windows' edges.
+// What the frame shows where its panel does not reach (only while the panel
+// is not yet laid out: then the frame takes its size and its region): the
+// grey of the skinned windows' edges.
 constexpr COLORREF kFrameFill = RGB(0x51, 0x51, 0x51);
 
 }  // namespace
