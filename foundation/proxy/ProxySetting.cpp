@@ -323,7 +323,10 @@ int CProxySetting::AdjustHttpProxyScheme(int useHttps, const std::wstring& targe
     const bool read = WinHttpQueryAuthSchemes(request, &supported, &first, &target) != FALSE;
     authScheme = ProxySchemeForChallenge(read, supported);
     if (authScheme == WINHTTP_AUTH_SCHEME_BASIC) {
-      *error = GetLastError();
+      // The refusal itself set no system error; a 0 would read as a passed
+      // test to the caller.
+      const DWORD lastError = GetLastError();
+      *error = lastError ? lastError : ERROR_WINHTTP_LOGIN_FAILURE;
       CloseIf(request);
       CloseIf(connection);
       CloseIf(session);

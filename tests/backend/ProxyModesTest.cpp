@@ -1,12 +1,14 @@
 // Proxy discovery as the worker uses it: modes 0, 1 (Internet settings with
 // a PAC file) and 2 (manual) reach the backend peer through the proxy they
-// name; a proxy that answers 407 with Basic gets Basic.
+// name; a proxy that offers only Basic is tested with Basic, and handed
+// over with it when the test fails.
 #include <gtest/gtest.h>
 
 #include "backend/BEOPBuildVariant.h"
 #include "backend/BEOPMgr.h"
 #include "backend/BEServiceUtil.h"
 #include "backend/PeerSupport.h"
+#include "backend/TestLog.h"
 #include "classlib/Str.h"
 #include "foundation/proxy/ProxySetting.h"
 #include "foundation/registry/Registry.h"
@@ -177,34 +179,71 @@ TEST_F(ProxyModes, ADirectAnswerOfThePacKeepsTheStaticProxy) {
 }
 
 TEST_F(ProxyModes, ProxyAnswering407WithBasicGetsBasic) {
+  // A proxy that offers only Basic: with the settings' credentials the test
+  // goes through; with credentials it refuses, the test fails once, without
+  // the NTLM attempts, and the proxy is handed over all the same, with Basic.
   const std::wstring named = NamedProxy();
   const size_t colon = named.find(L':');
-  CFrameUtility::SetProxySetting(named.substr(0, colon), _wtoi(named.c_str() + colon + 1),
-                                 L"proxy-user", L"proxy-pass");
-  CFrameUtility::SetProxyMode(2);
-  Json::Value c;
-  c["cmd"] = "proxy-auth";
-  c["which"] = "named";
-  c["basic"] = true;
-  c["user"] = "proxy-user";
-  c["password"] = "proxy-pass";
-  PeerCommand(c);
-  // Over plain HTTP: a 407 to CONNECT is not answered with credentials here.
-  CProxySetting setting;
-  const int r = setting.AutoProxy(0, kBackendHost, L"/api/tarsel/v2/");
-  EXPECT_EQ(setting.authScheme, WINHTTP_AUTH_SCHEME_BASIC);
-  c["cmd"] = "proxy-log";
-  const Json::Value seen = PeerCommand(c)["requests"];
-  bool challenged = false, accepted = false;
-  for (const Json::Value& q : seen) {
-    challenged = challenged || q["status"].asInt() == 407;
-    accepted = accepted || (q["status"].isInt() && q["status"].asInt() == 200);
+  const struct {
+    const char* name;
+    const wchar_t* password;
+    bool passes;
+  } cases[] = {
+      {"the settings' credentials", L"proxy-pass", true},
+      {"credentials the proxy refuses", L"not-the-password", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PeerCommand("reset");
+    CFrameUtility::SetProxySetting(named.substr(0, colon), _wtoi(named.c_str() + colon + 1),
+                                   L"proxy-user", c.password);
+    CFrameUtility::SetProxyMode(2);
+    Json::Value auth;
+    auth["cmd"] = "proxy-auth";
+    auth["which"] = "named";
+    auth["basic"] = true;
+    auth["user"] = "proxy-user";
+    auth["password"] = "proxy-pass";
+    PeerCommand(auth);
+
+    // Over plain HTTP: a 407 to CONNECT is not answered with credentials here.
+    CProxySetting setting;
+    int r = 0;
+    const std::string log =
+        LoggedBy([&] { r = setting.AutoProxy(0, kBackendHost, L"/api/tarsel/v2/"); });
+    Json::Value seen;
+    seen["cmd"] = "proxy-log";
+    seen["which"] = "named";
+    const Json::Value requests = PeerCommand(seen)["requests"];
+    int challenged = 0, accepted = 0;
+    for (const Json::Value& q : requests) {
+      challenged += q["status"].isInt() && q["status"].asInt() == 407;
+      accepted += q["status"].isInt() && q["status"].asInt() == 200;
+    }
+    EXPECT_GE(challenged, 1);
+    EXPECT_EQ(setting.authScheme, WINHTTP_AUTH_SCHEME_BASIC);
+    EXPECT_EQ(log.find("retry Cnt"), std::string::npos) << "NTLM tried on a Basic proxy:\n" << log;
+    if (c.passes) {
+      EXPECT_EQ(accepted, 1);
+      EXPECT_EQ(r, -2);
+      continue;
+    }
+    EXPECT_EQ(accepted, 0);
+    EXPECT_NE(log.find("Test Proxy (1:407) scheme (0x00000001)"), std::string::npos) << log;
+    EXPECT_NE(log.find("Adjust Proxy Scheme fail("), std::string::npos) << log;
+    EXPECT_NE(r, -2) << "a failed test reported as passed";
+    EXPECT_NE(r, 0) << "a failed test reported without its error";
+
+    ProxyInfo info;
+    info.useHttps = 0;
+    info.targetUrl = L"http://" + std::wstring(kBackendHost) + L"/api/tarsel/v2/";
+    info.authScheme = WINHTTP_AUTH_SCHEME_NTLM;
+    CProxySetting handover;
+    EXPECT_EQ(handover.GetProxyInfo(&info), 1);
+    EXPECT_EQ(info.proxy, named);
+    EXPECT_EQ(info.user, L"proxy-user");
+    EXPECT_EQ(info.authScheme, WINHTTP_AUTH_SCHEME_BASIC);
   }
-  // Challenged with Basic, then answered with the settings' credentials
-  // (the proxy lets only the right ones through).
-  EXPECT_TRUE(challenged);
-  EXPECT_TRUE(accepted);
-  EXPECT_EQ(r, -2);
 }
 
 }  // namespace

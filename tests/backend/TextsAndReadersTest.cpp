@@ -1,7 +1,9 @@
 // The backend client's text rules and reply readers, as tables.
 #include <gtest/gtest.h>
 
+#include "backend/BEOPBuildVariant.h"
 #include "backend/BEOPMgr.h"
+#include "backend/BEOPWorker.h"
 #include "backend/BEServiceUtil.h"
 #include "backend/HttpClient.h"
 #include "backend/TestLog.h"
@@ -268,28 +270,112 @@ TEST_F(ReplyParse, NeedParseFollowsOpAndStatus) {
   }
 }
 
-TEST(Records, RelayInfoSelfAssignmentKeepsItAndFreshRecordsAreEmpty) {
-  RelayInfo r{"1.2.3.4", 80, "f", "k"};
-  RelayInfo& same = r;
-  r = same;
-  EXPECT_EQ(r.ip_addr, "1.2.3.4");
-  EXPECT_EQ(r.port, 80);
-  BEOPOperation op;
-  EXPECT_EQ(op.op, 0);
-  EXPECT_EQ(op.para.status, 0);
-  EXPECT_TRUE(op.para.user.empty());
+// What each reply parser writes into the run's request, one op at a time;
+// the last op is refused by the backend.
+int ResultsOfEveryKind(BEServiceRequest* r, int op) {
+  switch (op) {
+    case 11: r->tokenDuration = L"30"; return 0;
+    case 13: r->relayInfo = RelayInfo{"10.1.2.3", 4464, "relay.tessarine.invalid", "key-1"}; return 0;
+    case 14:
+      r->serviceTokenInfo.desc = "TOKEN";
+      r->errorText = L"refused";
+      return 30001;
+    default: return 0;
+  }
+}
+
+TEST(Records, AWorkerRunHandsEveryResultBackToTheRecord) {
+  BEOPOperation r;
+  r.op = r.opInWork = BEOP_OP_QUERYMT | BEOP_OP_GETRELAYINFO | BEOP_OP_GETSERVICETOKENINFO;
+  BEOPPara& p = r.para;
+  p.user = L"u";
+  p.password = L"p";
+  p.machineId = L"m";
+  p.meetingToken = L"MT-7";
+  p.serviceToken = L"12 34";
+  // Stale results of an earlier run: each must be replaced.
+  p.sendFailed = 1;
+  p.tokenDuration = L"stale";
+  p.relayInfo = RelayInfo{"9.9.9.9", 1, "stale", "stale"};
+  p.serviceTokenInfo = ServiceTokenInfo{"stale", "stale"};
+  SetBEServiceExecuteForTest(&ResultsOfEveryKind);
+  const int failingBit = RunBEOPOperation(&r);
+  SetBEServiceExecuteForTest(nullptr);
+
+  EXPECT_EQ(failingBit, BEOP_OP_GETSERVICETOKENINFO);
+  EXPECT_EQ(p.status, 30001);
+  EXPECT_EQ(p.errorText, L"refused");
+  EXPECT_EQ(p.sendFailed, 0);
+  EXPECT_EQ(p.meetingToken, L"MT-7");
+  EXPECT_EQ(p.serviceToken, L"12 34");
+  EXPECT_EQ(p.tokenDuration, L"30");
+  EXPECT_EQ(p.relayInfo.ip_addr, "10.1.2.3");
+  EXPECT_EQ(p.relayInfo.port, 4464);
+  EXPECT_EQ(p.relayInfo.fqdn, "relay.tessarine.invalid");
+  EXPECT_EQ(p.relayInfo.relay_key_smc, "key-1");
+  EXPECT_EQ(p.serviceTokenInfo.info, "");
+  EXPECT_EQ(p.serviceTokenInfo.desc, "TOKEN");
+
+  BEServiceRequest request;
+  EXPECT_EQ(CopyBEOPResults(nullptr, &p), 1);
+  EXPECT_EQ(CopyBEOPResults(&request, nullptr), 1);
 }
 
 TEST(Names, SponsorsAndOperationWords) {
-  EXPECT_EQ(BEOPSponsorName(2), "MainFrame");
-  EXPECT_EQ(BEOPSponsorName(8), "BEOP_DevInit");
-  EXPECT_EQ(BEOPSponsorName(9), "BEOP_MeetingUpdate");
-  EXPECT_EQ(BEOPSponsorName(99), "unhandled_sponsor");
-  EXPECT_EQ(BEOPOperationNames(0x1E01), " devinit createmt updatemt querymt deletemt");
-  EXPECT_EQ(BEOPOperationNames(0x2000), "");
-  EXPECT_EQ(BEOPOperationNames(0x4000), "");
-  EXPECT_EQ(std::string(BEServiceUtil::GetOpName(14)), "get_service_token_info");
-  EXPECT_EQ(std::string(BEServiceUtil::GetOpName(3)), "unhandled_command");
+  const struct {
+    int sponsor;
+    const char* name;
+  } sponsors[] = {{1, "BEOPMgr"},
+                  {2, "MainFrame"},
+                  {7, "SettingDlg_GeneralRenew"},
+                  {8, "BEOP_DevInit"},
+                  {12, "BEOP_CheckMirroringIDTimer"},
+                  {13, "BEOP_GetRelayInfo"},
+                  {0, "unhandled_sponsor"},
+                  {3, "unhandled_sponsor"},
+                  {10, "unhandled_sponsor"},
+                  {14, "unhandled_sponsor"},
+                  {-1, "unhandled_sponsor"}};
+  for (const auto& c : sponsors) EXPECT_EQ(BEOPSponsorName(c.sponsor), c.name) << c.sponsor;
+  // The meeting update's sponsor has a name of its own.
+  EXPECT_NE(BEOPSponsorName(9), "unhandled_sponsor");
+  EXPECT_FALSE(BEOPSponsorName(9).empty());
+
+  // Lowest bit first; bits without a name add nothing, wherever they stand.
+  const struct {
+    int word;
+    const char* names;
+  } words[] = {{0x0001, " devinit"},
+               {0x0200, " createmt"},
+               {0x0400, " updatemt"},
+               {0x0800, " querymt"},
+               {0x1000, " deletemt"},
+               {0x1E01, " devinit createmt updatemt querymt deletemt"},
+               {0x1001, " devinit deletemt"},
+               {0x6A00, " createmt querymt"},
+               {0x7E01, " devinit createmt updatemt querymt deletemt"},
+               {0x2000, ""},
+               {0x4000, ""},
+               {0x0002, ""},
+               {0, ""}};
+  for (const auto& c : words) EXPECT_EQ(BEOPOperationNames(c.word), c.names) << std::hex << c.word;
+
+  const struct {
+    int op;
+    const char* name;
+  } ops[] = {{0, "devinit"},
+             {9, "create_mirroringid"},
+             {10, "update_mirroringid"},
+             {11, "query_mirroringid"},
+             {12, "delete_mirroringid"},
+             {13, "get_relayinfo"},
+             {14, "get_service_token_info"},
+             {1, "unhandled_command"},
+             {3, "unhandled_command"},
+             {8, "unhandled_command"},
+             {15, "unhandled_command"},
+             {-1, "unhandled_command"}};
+  for (const auto& c : ops) EXPECT_EQ(std::string(BEServiceUtil::GetOpName(c.op)), c.name) << c.op;
 }
 
 }  // namespace

@@ -218,24 +218,33 @@ TEST(ScaledRows, RowsStackAtFortyPixelsTimesTheScale) {
 TEST(Panel, RowsFollowTheMapButAChangeOfPortAloneRebuildsNothing) {
   Fixture f;
   ASSERT_NE(f.list, nullptr);
-  f.panel->UpdateReceiverMap(
-      Map({Entry("Living Room@TV", "127.0.0.2"), Entry("Kitchen", "127.0.0.3"), Entry("a@b@c", "127.0.0.4")}));
+  // The third address has letters, so that its case can change below.
+  const ReceiverMap lower =
+      Map({Entry("Living Room@TV", "127.0.0.2"), Entry("Kitchen", "127.0.0.3"), Entry("a@b@c", "fd00::ab")});
+  f.panel->UpdateReceiverMap(lower);
   // The name after the first "@"; without one the whole name.
   EXPECT_EQ(f.RowNames(), (std::vector<std::wstring>{L"TV", L"Kitchen", L"b@c"}));
   HWND first = f.list->RowFor(ReceiverKey("127.0.0.2"))->m_hWnd;
 
   ReceiverMap ports = Map({Entry("Living Room@TV", "127.0.0.2", 7000), Entry("Kitchen", "127.0.0.3", 1),
-                           Entry("a@b@c", "127.0.0.4", -1)});
+                           Entry("a@b@c", "fd00::ab", -1)});
   f.panel->UpdateReceiverMap(ports);
   EXPECT_EQ(f.list->RowFor(ReceiverKey("127.0.0.2"))->m_hWnd, first) << "rows rebuilt for ports alone";
   EXPECT_EQ(f.panel->receivers.at(ReceiverKey("127.0.0.2")).port, 47000) << "the stored copy was replaced";
 
-  // Upper-case letters in an address are no change either; a name is.
-  f.panel->UpdateReceiverMap(Map({Entry("Living Room@TV", "127.0.0.2"), Entry("Kitchen", "127.0.0.3"),
-                                  Entry("a@b@c", "127.0.0.4")}));
-  EXPECT_EQ(f.list->RowFor(ReceiverKey("127.0.0.2"))->m_hWnd, first);
+  // Upper-case letters in an address are no change either; another address
+  // under the same key is, and so is a name.
+  ReceiverMap upper = lower;
+  upper[ReceiverKey("fd00::ab")].address = "FD00::AB";
+  f.panel->UpdateReceiverMap(upper);
+  EXPECT_EQ(f.list->RowFor(ReceiverKey("127.0.0.2"))->m_hWnd, first) << "rows rebuilt for the address's case";
+  ReceiverMap moved = lower;
+  moved[ReceiverKey("fd00::ab")].address = "fd00::ac";
+  f.panel->UpdateReceiverMap(moved);
+  EXPECT_NE(f.list->RowFor(ReceiverKey("127.0.0.2"))->m_hWnd, first) << "a new address kept the old rows";
+  EXPECT_EQ(f.panel->receivers.at(ReceiverKey("fd00::ab")).address, "fd00::ac");
   f.panel->UpdateReceiverMap(Map({Entry("Living Room@Den", "127.0.0.2"), Entry("Kitchen", "127.0.0.3"),
-                                  Entry("a@b@c", "127.0.0.4")}));
+                                  Entry("a@b@c", "fd00::ab")}));
   EXPECT_EQ(f.RowNames(), (std::vector<std::wstring>{L"Den", L"Kitchen", L"b@c"}));
   f.panel->UpdateReceiverMap(Map({Entry("Kitchen", "127.0.0.3")}));
   EXPECT_EQ(f.RowNames(), (std::vector<std::wstring>{L"Kitchen"}));

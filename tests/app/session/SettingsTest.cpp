@@ -13,7 +13,7 @@ namespace {
 
 using namespace sessiontest;
 
-TEST(Settings, QualityMapsToFourSliderPositionsAndBack) {
+TEST(Settings, StoredQualityShowsAtOneOfFourSliderPositions) {
   struct Case {
     int quality, position;
   } const cases[] = {{1000, 1}, {2000, 2}, {4000, 3}, {6000, 3}, {8000, 4}, {0, 1}, {1500, 2}, {5000, 3}};
@@ -21,7 +21,6 @@ TEST(Settings, QualityMapsToFourSliderPositionsAndBack) {
     SCOPED_TRACE(c.quality);
     EXPECT_EQ(CDlgPreference::QualityPosition(c.quality), c.position);
   }
-  for (int p = 1; p <= 4; ++p) EXPECT_EQ(CDlgPreference::QualityOfPosition(p), 1000 << (p - 1));
 }
 
 int Pos(cl::CWnd& slider) { return static_cast<int>(slider.SendMessage(TBM_GETPOS)); }
@@ -102,6 +101,32 @@ TEST(Settings, MovingTheSlidersReachesTheSessionAndTheVolumeGoesOnceAfterABurst)
   Click(c.x, c.y);
   EXPECT_EQ(p.main.params().scaleMode, scale ? 0 : 1);
   EXPECT_EQ(p.main.videoUpdates, 3);
+}
+
+TEST(Settings, EachQualityPositionGivesItsQualityOnceAndItStaysThroughRepaints) {
+  ClearTuningValues();
+  ShownPanel p;
+  ASSERT_TRUE(p.main.IsWindowVisible());
+  // Low(Fast) to High, one keyboard step at a time from the left end.
+  const int want[] = {1000, 2000, 4000, 8000};
+  for (int position = 1; position <= 4; ++position) {
+    SCOPED_TRACE(position);
+    const int updates = p.main.videoUpdates;
+    p.KeyOn(p.main.qualitySlider, position == 1 ? VK_HOME : VK_RIGHT);
+    ASSERT_EQ(Pos(p.main.qualitySlider), position);
+    EXPECT_EQ(p.main.params().quality, want[position - 1]);
+    EXPECT_EQ(p.main.videoUpdates, updates + 1);
+    // Every paint runs the handler again: a quality that does not map back
+    // to its own position would move again, and again reach the session.
+    for (int i = 0; i < 3; ++i) {
+      RedrawWindow(p.main.qualitySlider.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+      Pump(50);
+    }
+    EXPECT_EQ(p.main.params().quality, want[position - 1]);
+    EXPECT_EQ(p.main.videoUpdates, updates + 1);
+  }
+  p.main.SendMessage(WM_COMMAND, IDC_SAVE);
+  EXPECT_EQ(CFrameUtility::GetTxQuality(), 8000);
 }
 
 TEST(Settings, WithoutASessionMovesOnlyChangeTheValues) {
