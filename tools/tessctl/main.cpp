@@ -22,8 +22,11 @@
 //                          it is, its rows (top to bottom) and its header
 //   wait-rows N [MS]       waits until the session window lists N receivers
 //   click-row K|NAME       clicks (SendInput) row K from the top, or the row
-//                          showing NAME
-//   wait-header NAME [MS]  waits until the session header shows and names NAME
+//                          showing NAME; prints when (ms since 1970)
+//   wait-header NAME [MS]  waits until the session header shows and names NAME;
+//                          prints how long that took and when (ms since 1970)
+//   wait-no-header [MS]    waits until the session header is hidden; prints
+//                          how long that took and when
 //   panel-click ID         clicks (SendInput) control ID of the session panel
 //                          (1146 connect, 1119 menu, 1120 hide, 1123 stop)
 //   click-row K            clicks row K of the session window
@@ -104,6 +107,14 @@ constexpr UINT kFirstRow = 60001;
 constexpr UINT kWmConnectByText = 0x7F9;
 
 DWORD Now() { return GetTickCount(); }
+
+// Wall-clock milliseconds since 1970, for matching with the test's own clock.
+unsigned long long WallMs() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const unsigned long long t = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return t / 10000ULL - 11644473600000ULL;
+}
 
 // The main window: a "#32770" top-level window with the status line 1001
 // whose caption is the program's name.
@@ -561,7 +572,7 @@ int ShowErrorDialogFor(int kind, DWORD ms, const wchar_t* message) {
 
 int Usage() {
   fprintf(stderr, "usage: tessctl launch|main|wait-main|wait-gone|post|command|send-command|key|token|status|"
-                  "wait-status|session|wait-rows|click-row|wait-header|panel-click|wait-listed|wait-unlisted|"
+                  "wait-status|session|wait-rows|click-row|wait-header|wait-no-header|panel-click|wait-listed|wait-unlisted|"
                   "wait-balloon|displays|tray|click|menu|menu-pick|type|keys|text|window|window-close|window-click|"
                   "error-dialog|box|box-ok|boxes|prompt|prompt-answer|exit-event|start-and-wait|hold ...\n");
   return 2;
@@ -967,6 +978,7 @@ int wmain(int argc, wchar_t** wargv) {
     }
     SetForegroundWindow(s);
     ClickWindow(button);
+    printf("clicked at %llu\n", WallMs());
     return 0;
   }
   if (cmd == "wait-header") {
@@ -974,15 +986,27 @@ int wmain(int argc, wchar_t** wargv) {
     const std::string want = args[1];
     const DWORD ms = Number(arg(2, "20000"));
     std::string label;
-    for (DWORD t0 = Now(); Now() - t0 < ms; Sleep(100)) {
+    for (DWORD t0 = Now(); Now() - t0 < ms; Sleep(50)) {
       HWND stop = SessionControl(kStopButton);
       label = cl::WideToUtf8(Text(SessionControl(kHeaderLabel)));
       if (stop && IsWindowVisible(stop) && label == want) {
-        printf("header names %s\n", label.c_str());
+        printf("header names %s after %lu ms, at %llu\n", label.c_str(), Now() - t0, WallMs());
         return 0;
       }
     }
     printf("header shows \"%s\"\n", label.c_str());
+    return 1;
+  }
+  if (cmd == "wait-no-header") {
+    const DWORD ms = Number(arg(1, "20000"));
+    for (DWORD t0 = Now(); Now() - t0 < ms; Sleep(50)) {
+      HWND stop = SessionControl(kStopButton);
+      if (stop && !(GetWindowLongPtrW(stop, GWL_STYLE) & WS_VISIBLE)) {
+        printf("header hidden after %lu ms, at %llu\n", Now() - t0, WallMs());
+        return 0;
+      }
+    }
+    printf("header still shown\n");
     return 1;
   }
   if (cmd == "panel-click") {

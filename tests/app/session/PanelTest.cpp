@@ -83,7 +83,7 @@ struct Fixture {
   }
 };
 
-TEST(SessionFrame, PlacedAt285And45OnAWorkAreaLargerThan1024By768OtherwiseCentred) {
+TEST(SessionFrame, PlacedOnA1024By768GridOnAWorkAreaLargerThanThatOtherwiseCentred) {
   struct Case {
     RECT work;
     bool fixed;
@@ -98,16 +98,18 @@ TEST(SessionFrame, PlacedAt285And45OnAWorkAreaLargerThan1024By768OtherwiseCentre
     ASSERT_TRUE(frame.Create(nullptr, &owner));
     RECT r{};
     GetWindowRect(frame.m_hWnd, &r);
-    EXPECT_EQ(r.right - r.left, 453);
-    EXPECT_EQ(r.bottom - r.top, 678);
+    // The frame has its panel's size (303 x 453 at 100 %).
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    EXPECT_EQ(w, frame.rect.right);
+    EXPECT_EQ(h, frame.rect.bottom);
     EXPECT_FALSE(frame.IsWindowVisible()) << "shown before the caller shows it";
     if (c.fixed) {
-      EXPECT_EQ(r.left, 285);
-      EXPECT_EQ(r.top, 45);
+      EXPECT_EQ(r.left, (1024 - w) / 2);
+      EXPECT_EQ(r.top, (768 - h) / 2);
     } else {
       // The framework's centring, on the real (1280 x 720) screen.
-      EXPECT_EQ(r.left, (1280 - 453) / 2);
-      EXPECT_EQ(r.top, 21);
+      EXPECT_EQ(r.left, (1280 - w) / 2);
+      EXPECT_EQ(r.top, (720 - h) / 2);
     }
   }
 }
