@@ -30,6 +30,27 @@ constexpr UINT ID_SELECT_DISPLAY_FIRST = 60033;
 constexpr UINT ID_SELECT_DISPLAY_LAST = 60064;
 constexpr UINT ID_EXTEND_DESKTOP = 60065;
 
+// Receiver rows stand for listed positions 0 to 31, one connect id each; a
+// longer list has no rows past them.
+constexpr int kMaxReceiverRows = static_cast<int>(ID_CONNECT_RECEIVER_LAST - ID_CONNECT_RECEIVER_FIRST) + 1;
+
+// The listed position a connect command names; -1 for any other id.
+constexpr int ConnectPositionOf(UINT id) {
+  return id >= ID_CONNECT_RECEIVER_FIRST && id <= ID_CONNECT_RECEIVER_LAST
+             ? static_cast<int>(id - ID_CONNECT_RECEIVER_FIRST)
+             : -1;
+}
+// The display a display command names; -1 for any other id.
+constexpr int DisplayIndexOf(UINT id) {
+  return id >= ID_SELECT_DISPLAY_FIRST && id <= ID_SELECT_DISPLAY_LAST ? static_cast<int>(id - ID_SELECT_DISPLAY_FIRST)
+                                                                       : -1;
+}
+// The command a row at a listed position sends; 0 (nothing) for a position
+// no row stands for, so a row never reaches another command's ids.
+constexpr UINT RowCommandFor(int position) {
+  return position >= 0 && position < kMaxReceiverRows ? ID_CONNECT_RECEIVER_FIRST + static_cast<UINT>(position) : 0;
+}
+
 // Timers of the main window.
 constexpr UINT_PTR kTimerPublishReceivers = 1;  // 5000 ms, repeating
 constexpr UINT_PTR kTimerStatusLines = 2;       // 1000 ms, repeating

@@ -329,12 +329,25 @@ void CDlgPreference::UpdateStatusLines() {
   if (session_->IsRunning()) SetDlgItemTextW(m_hWnd, IDC_STATS_LINE, session_->StatisticsText().c_str());
 }
 
+void CDlgPreference::FollowSessionInHeader() {
+  // Once a second, so that a session that ends by itself (the receiver
+  // went away, the connection failed) takes the header with it at once
+  // rather than at the next publication of the list.
+  CDlgSessionMgr* panel = sessionWindow_ ? sessionWindow_->Panel() : nullptr;
+  if (!panel) return;
+  const std::string host = session_ && session_->IsRunning() ? sessionHost_ : std::string();
+  if (panel->ShowsSession(host)) return;
+  ScopedMutex lock(listedMapMutex_);
+  panel->RefreshSession();
+}
+
 LRESULT CDlgPreference::OnTimer(WPARAM wParam, LPARAM) {
   switch (wParam) {
     case kTimerPublishReceivers:
       PublishReceiverList();
       break;
     case kTimerStatusLines:
+      FollowSessionInHeader();
       UpdateStatusLines();
       break;
     case kTimerVolume:

@@ -157,6 +157,9 @@ class CDlgPreference : public CDlgPreferenceBase {
   void OnSaveClicked();
   void OnAppExitCommand();
   void UpdateStatusLines();
+  // The session window's header and rows brought in line with the session
+  // when they differ (timer 2).
+  void FollowSessionInHeader();
   void SetStatusLine(const std::wstring& text);
   void ShowTuningValues();
   void PlaceLabel(CCustomStatic& label, int x, int y, int height);

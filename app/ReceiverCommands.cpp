@@ -44,7 +44,12 @@ void CDlgPreference::PublishReceiverList() {
 }
 
 void CDlgPreference::OnConnectReceiver(UINT id) {
-  const int k = static_cast<int>(id) - static_cast<int>(ID_CONNECT_RECEIVER_FIRST);
+  // 0 is the password reconnect; any other id must be a row's.
+  const int k = id == 0 ? -1 : ConnectPositionOf(id);
+  if (id != 0 && k < 0) {
+    ZtLogger::Instance().Warn("[UI] connect command %u is no row's, ignored", id);
+    return;
+  }
   std::string host;
   uint16_t port = 0;
   if (k >= 0) {
@@ -144,7 +149,11 @@ LRESULT CDlgPreference::OnLookupResult(WPARAM wParam, LPARAM lParam) {
 }
 
 void CDlgPreference::OnSelectDisplay(UINT id) {
-  const int k = static_cast<int>(id - ID_SELECT_DISPLAY_FIRST);
+  const int k = DisplayIndexOf(id);
+  if (k < 0) {
+    ZtLogger::Instance().Warn("[UI] display command %u names no display, ignored", id);
+    return;
+  }
   params_.displayIndex = k;
   if (!session_) return;
   // The extended display goes only once the session really left it.

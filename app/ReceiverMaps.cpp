@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "classlib/Str.h"
+#include "foundation/log/Logger.h"
 
 // Right after the application object (main.cpp), before other modules' statics.
 __attribute__((init_priority(102))) ReceiverMap g_mapFoundReceivers;
@@ -20,8 +21,20 @@ ScopedMutex::~ScopedMutex() {
 
 bool AddFoundReceiver(HANDLE foundMutex, const ReceiverEntry& entry) {
   if (entry.port != kReceiverAudioPort) return false;
+  const std::wstring key = ReceiverKey(entry.address);
   ScopedMutex lock(foundMutex);
-  g_mapFoundReceivers[ReceiverKey(entry.address)] = entry;
+  auto it = g_mapFoundReceivers.find(key);
+  if (it != g_mapFoundReceivers.end()) {
+    it->second = entry;
+    return true;
+  }
+  if (g_mapFoundReceivers.size() >= kMaxFoundReceivers) {
+    ZtLogger::Instance().Warn("[UI] found receivers full (%u), %s at %s not added",
+                              static_cast<unsigned>(g_mapFoundReceivers.size()), entry.name.c_str(),
+                              entry.address.c_str());
+    return false;
+  }
+  g_mapFoundReceivers.emplace(key, entry);
   return true;
 }
 

@@ -26,6 +26,9 @@ extern ReceiverMap g_mapListedReceivers;
 
 // Receivers speak RAOP on this port; entries on any other port are dropped.
 constexpr int kReceiverAudioPort = 47000;
+// The found map holds at most this many receivers: anyone on the network
+// can announce services, and each costs memory here, a row and a window.
+constexpr size_t kMaxFoundReceivers = 256;
 
 std::wstring ReceiverKey(const std::string& address);
 
@@ -43,7 +46,8 @@ class ScopedMutex {
 };
 
 // Found map, under foundMutex: a copy of entry at its address's key
-// (inserted or replaced); false (nothing changed) when its port is not 47000.
+// (inserted or replaced); false (nothing changed) when its port is not 47000,
+// or when it is new and the map already holds kMaxFoundReceivers (logged).
 bool AddFoundReceiver(HANDLE foundMutex, const ReceiverEntry& entry);
 // Found map, under foundMutex: the first value in key order whose service
 // name equals name byte for byte goes; at most one. False when none matched.

@@ -7,8 +7,9 @@
 
 namespace {
 
-// What the frame shows around its smaller panel (the panel is 303 x 453
-// at 100 %, the frame 453 x 678): the grey of the skinned windows' edges.
+// What the frame shows where its panel does not reach (only while the panel
+// is not yet laid out: then the frame takes its size and its region): the
+// grey of the skinned windows' edges.
 constexpr COLORREF kFrameFill = RGB(0x51, 0x51, 0x51);
 
 }  // namespace
@@ -41,8 +42,34 @@ int CSessionMgrBase::Create(CSessionConfig* config, cl::CWnd* ownerWindow) {
   SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   PlaceWindow();
   content = CreateContent();
-  if (content && content->Create(m_hWnd)) ::ShowWindow(content->m_hWnd, SW_SHOW);
+  if (!content || !content->Create(m_hWnd)) {
+    // An empty frame helps nobody: the creator is told, and asks again.
+    delete content;
+    content = nullptr;
+    DestroyWindow();
+    return 0;
+  }
+  FitToContent();
+  ::ShowWindow(content->m_hWnd, SW_SHOW);
   return 1;
+}
+
+void CSessionMgrBase::FitToContent() {
+  // The panel sizes itself at its monitor's scale once it is a window; the
+  // frame is as large as that, no larger, and placed by the same rule.
+  RECT pr{};
+  if (!GetWindowRect(content->m_hWnd, &pr) || pr.right <= pr.left || pr.bottom <= pr.top) return;
+  rect = {0, 0, pr.right - pr.left, pr.bottom - pr.top};
+  SetWindowPos(m_hWnd, nullptr, 0, 0, rect.right, rect.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(content->m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // The panel's rounded corners are the window's too.
+  HRGN region = CreateRectRgn(0, 0, 0, 0);
+  if (region && GetWindowRgn(content->m_hWnd, region) != ERROR) {
+    if (!SetWindowRgn(m_hWnd, region, FALSE)) DeleteObject(region);
+  } else if (region) {
+    DeleteObject(region);
+  }
+  PlaceWindow();
 }
 
 RECT CSessionMgrBase::WorkArea() const {

@@ -1,6 +1,7 @@
-// The session window: a borderless popup, 453 x 678 pixels, "Tessarine
-// Session", that holds one content panel (the session control panel) and
-// nothing else.
+// The session window: a borderless popup, "Tessarine Session", that holds
+// one content panel (the session control panel) and nothing else. It is
+// made 453 x 678 and then takes its panel's size, which follows the
+// monitor's scale (303 x 453 at 100 %), so nothing of the frame shows.
 //
 // CSessionMgrBase: a popup owner of one content dialog: creation,
 // placement before its first show, keys and the wheel passed on to the
@@ -33,8 +34,9 @@ class CSessionMgrBase : public cl::CWnd {
   // Before the first show: on a work area wider than 1024 or taller than
   // 768, at ((1024 - w) / 2, (768 - h) / 2); otherwise centred.
   virtual void PlaceWindow();
-  // Makes the (hidden) window, its icons and its content; 1, or 0 with
-  // nothing made.
+  // Makes the (hidden) window, its icons and its content, and sizes it to
+  // the content; 1, or 0 with nothing made (also when the content dialog
+  // could not be made).
   virtual int Create(CSessionConfig* config, cl::CWnd* owner);
   // Hands the keyboard focus to the content (the panel's choice).
   virtual void FocusContent() {}
@@ -56,6 +58,9 @@ class CSessionMgrBase : public cl::CWnd {
   const cl::MessageMap* GetMessageMap() const override;
 
  private:
+  // rect becomes the content window's size (its monitor's scale), the
+  // window takes that size and the content's region, and is placed again.
+  void FitToContent();
   LRESULT OnClose(WPARAM, LPARAM);
   LRESULT OnDestroy(WPARAM, LPARAM);
   LRESULT OnEraseBkgnd(WPARAM, LPARAM);

@@ -1,7 +1,20 @@
 #include "app/controls/PictureButton.h"
 
 CPictureButton::CPictureButton() = default;
-CPictureButton::~CPictureButton() = default;
+CPictureButton::~CPictureButton() { DestroyTooltip(); }
+
+// The tooltip is a top-level popup that Windows gives the button's frame as
+// its owner: it does not go with the button by itself.
+void CPictureButton::DestroyTooltip() {
+  if (tooltip_) ::DestroyWindow(tooltip_);
+  tooltip_ = nullptr;
+  shownTip_.clear();
+}
+
+LRESULT CPictureButton::OnDestroy(WPARAM, LPARAM) {
+  DestroyTooltip();
+  return Default();
+}
 
 const cl::MessageMap* CPictureButton::GetMessageMap() const {
   static const cl::MessageMap map{
@@ -15,6 +28,7 @@ const cl::MessageMap* CPictureButton::GetMessageMap() const {
           cl::OnMessage(WM_KILLFOCUS, &CPictureButton::OnKillFocus),
           cl::OnMessage(WM_SETCURSOR, &CPictureButton::OnSetCursor),
           cl::OnMessage(WM_ERASEBKGND, &CPictureButton::OnEraseBkgnd),
+          cl::OnMessage(WM_DESTROY, &CPictureButton::OnDestroy),
       }};
   return &map;
 }

@@ -100,6 +100,8 @@ class CPictureButton : public cl::CWnd {
   LRESULT OnKillFocus(WPARAM, LPARAM);
   LRESULT OnSetCursor(WPARAM, LPARAM);
   LRESULT OnEraseBkgnd(WPARAM, LPARAM);
+  LRESULT OnDestroy(WPARAM, LPARAM);
+  void DestroyTooltip();
 
   bool RenderStates();
   void PaintBackground(HDC dst, int w, int h);

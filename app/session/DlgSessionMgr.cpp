@@ -106,8 +106,16 @@ int CDlgBase::SetRegion(Gdiplus::Image* image) {
 int CDlgBase::BuildBackBuffer(Gdiplus::Image* image) {
   FreeBackBuffer();
   if (!image) return 0;
-  if (!back_.Create(nullptr, skinRect.right, skinRect.bottom)) return 0;
-  kit::DrawImageOn(back_.dc(), image, 0, 0, skinRect.right, skinRect.bottom);
+  // The window is one pixel wider and taller than the skin: the buffer
+  // covers it all, its last column and row repeating the skin's edge, so
+  // that nothing undrawn (black) shows along the right and bottom.
+  const int w = skinRect.right, h = skinRect.bottom;
+  if (!back_.Create(nullptr, w + 1, h + 1)) return 0;
+  kit::DrawImageOn(back_.dc(), image, 0, 0, w, h);
+  if (w > 0 && h > 0) {
+    BitBlt(back_.dc(), w, 0, 1, h, back_.dc(), w - 1, 0, SRCCOPY);
+    BitBlt(back_.dc(), 0, h, w + 1, 1, back_.dc(), 0, h - 1, SRCCOPY);
+  }
   return 1;
 }
 
@@ -251,12 +259,12 @@ void CDlgSessionMgr::DoDataExchange() {
   DDX_Control(kStopButton, stopButton);
 }
 
-void CDlgSessionMgr::UseBackBuffer(CPictureButton& b) {
+void CDlgSessionMgr::UseBackBuffer(CPictureButton& b, HDC source) {
   int x = 0, y = 0;
   GetChildOffset(b.m_hWnd, x, y);
   b.background.Free();
   b.background.pngId = -1;
-  b.background.parentDC = backDC();
+  b.background.parentDC = source ? source : backDC();
   b.background.relative = false;
   b.background.offsetX = x;
   b.background.offsetY = y;
@@ -274,7 +282,23 @@ void CDlgSessionMgr::StyleSessionButton(CPictureButton& b, const int pngs[4], UI
   b.tipMaxWidth = 120;
   b.tipText = cl::LoadResString(tipId);
   SetPictures(b, pngs[0], pngs[1], pngs[2], pngs[3]);
-  UseBackBuffer(b);
+  // The header's buttons stand on the header picture, not on the skin.
+  UseBackBuffer(b, headerBack_.ok() ? headerBack_.dc() : nullptr);
+}
+
+void CDlgSessionMgr::BuildHeaderBack() {
+  // The skin with the header picture where the logo shows it (stretched
+  // over the logo, as the logo draws it): what lies under the receiver's
+  // name and the session buttons while a session runs.
+  headerBack_.Reset();
+  if (!back_.ok() || !headerBack_.Create(back_.dc(), skinRect.right + 1, skinRect.bottom + 1)) return;
+  BitBlt(headerBack_.dc(), 0, 0, skinRect.right + 1, skinRect.bottom + 1, back_.dc(), 0, 0, SRCCOPY);
+  std::unique_ptr<Gdiplus::Image> picture;
+  int x = 0, y = 0;
+  if (LoadPngImage(kLogoPng, &picture) && GetChildOffset(logo.m_hWnd, x, y)) {
+    const SIZE size = kit::ClientSize(logo.m_hWnd);
+    kit::DrawImageOn(headerBack_.dc(), picture.get(), x, y, size.cx, size.cy);
+  }
 }
 
 int CDlgSessionMgr::InitControls() {
@@ -313,8 +337,13 @@ int CDlgSessionMgr::InitControls() {
   logo.iconName = nullptr;
   logo.imagePath.clear();
   logo.background.pngId = -1;
+  // The skin under it, never whatever the screen showed there at its first
+  // paint; the header surface is made from the same two pictures.
+  logo.background.parentDC = backDC();
+  GetChildOffset(logo.m_hWnd, logo.background.offsetX, logo.background.offsetY);
   logo.fitIfSmaller = false;
   logo.drawn = false;
+  BuildHeaderBack();
 
   SetWindowPos(receiverLabel.m_hWnd, nullptr, 1 + Trunc(50 * s), Trunc(50 * s) + Trunc(12 * s), Trunc(130 * s),
                Trunc(25 * s), SWP_NOZORDER | SWP_NOACTIVATE);
@@ -324,7 +353,7 @@ int CDlgSessionMgr::InitControls() {
     GetChildOffset(receiverLabel.m_hWnd, ox, oy);
     receiverLabel.useBackground = true;
     receiverLabel.background.pngId = -1;
-    receiverLabel.background.parentDC = backDC();
+    receiverLabel.background.parentDC = headerBack_.ok() ? headerBack_.dc() : backDC();
     receiverLabel.background.relative = false;
     receiverLabel.background.offsetX = ox;
     receiverLabel.background.offsetY = oy;
@@ -419,6 +448,9 @@ int CDlgSessionMgr::KeyPosition(const std::wstring& key) const {
 }
 
 void CDlgSessionMgr::UpdateReceiverMap(ReceiverMap map) {
+  if (map.size() > static_cast<size_t>(kMaxReceiverRows))
+    ZtLogger::Instance().Warn("[UI] %u receivers listed, rows for the first %d only",
+                              static_cast<unsigned>(map.size()), kMaxReceiverRows);
   std::string host;
   const PanelOwnerState state = ReadOwnerState();
   if (!state.isMainWindow)
@@ -448,25 +480,29 @@ void CDlgSessionMgr::RebuildUserList(const std::string& host) {
   if (!listView) return;
   rowsHost = host;
   listView->ClearList();
+  // A row stands for its listed position, and only positions that have a
+  // connect id get one; the session's receiver is named wherever it stands.
+  int position = 0;
   for (const auto& kv : receivers) {
     const std::wstring display = DisplayName(kv.second.name);
     if (host == kv.second.address)
       receiverLabel.SetText(display);
-    else if (listView->listView)
+    else if (listView->listView && RowCommandFor(position) != 0)
       listView->listView->AddUser(kv.first, display);
+    ++position;
   }
 }
 
 void CDlgSessionMgr::RefreshSession() {
   if (!listView) return;
-  PlaceListBelowHeader();
-  logo.ShowWindow(SW_SHOW);
-  receiverLabel.ShowWindow(SW_SHOW);
-  const PanelOwnerState state = ReadOwnerState();
-  if (!state.isMainWindow || state.sessionHost.empty()) return;
-  for (const auto& kv : receivers) {
-    if (kv.second.address == state.sessionHost) receiverLabel.SetText(DisplayName(kv.second.name));
-  }
+  // The whole header and the rows follow the session now, both ways: its
+  // receiver names the header and leaves the list (or the header goes and
+  // the receiver is back), without waiting for the next publication.
+  UpdateReceiverMap(receivers);
+}
+
+bool CDlgSessionMgr::ShowsSession(const std::string& host) const {
+  return HasVisibleStyle(stopButton.m_hWnd) == !host.empty() && (!listView || rowsHost == host);
 }
 
 void CDlgSessionMgr::OnStop() {
@@ -566,6 +602,7 @@ BOOL CDlgSessionMgr::PreTranslateMessage(MSG* msg) {
 
 LRESULT CDlgSessionMgr::OnDestroyPanel(WPARAM wParam, LPARAM lParam) {
   LRESULT r = CDlgBase::OnDestroy(wParam, lParam);
+  headerBack_.Reset();
   if (listView) {
     if (listView->m_hWnd) listView->SendMessage(WM_CLOSE);  // deletes itself with its window
     listView = nullptr;

@@ -123,10 +123,15 @@ class CDlgSessionMgr : public CDlgSessionMgrBase {
   // (ignoring case), names or the session state changed; ports are not
   // compared.
   void UpdateReceiverMap(ReceiverMap map);
-  // Rows for every receiver but host's, whose name goes to the label.
+  // Rows for the receivers at listed positions 0-31 but host's, whose name
+  // goes to the label. A longer list is logged once per publication.
   void RebuildUserList(const std::string& host);
-  // After a connect: header shown, the label names the session's receiver.
+  // The header and the rows made to follow the owner's session now (after a
+  // connect, and when the main window sees the session change).
   void RefreshSession();
+  // True when the header and the rows stand for a session to host (for no
+  // session when host is empty).
+  bool ShowsSession(const std::string& host) const;
   // The five header controls shown (the list below them) or hidden.
   void ShowSessionControls(int show);
 
@@ -174,5 +179,10 @@ class CDlgSessionMgr : public CDlgSessionMgrBase {
   void CreateListView();
   void PlaceListBelowHeader();
   void StyleSessionButton(CPictureButton& b, const int pngs[4], UINT tipId, int x, int y, int side);
-  void UseBackBuffer(CPictureButton& b);
+  // source: where the button's background comes from (null: the skin).
+  void UseBackBuffer(CPictureButton& b, HDC source = nullptr);
+  void BuildHeaderBack();
+
+  // The skin with the header picture drawn where the logo lies.
+  kit::MemSurface headerBack_;
 };

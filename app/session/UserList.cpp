@@ -149,9 +149,7 @@ LRESULT CCtrlOneUser::OnEraseBkgnd(WPARAM wParam, LPARAM) { return Paint(reinter
 void CCtrlOneUser::OnButtonClicked() {
   if (clickLocked) return;
   const int position = list ? list->ClickPosition(*this) : index;
-  if (position >= 0) {
-    cl::PostToMainWindow(WM_COMMAND, ID_CONNECT_RECEIVER_FIRST + static_cast<UINT>(position), 0);
-  }
+  if (const UINT command = RowCommandFor(position)) cl::PostToMainWindow(WM_COMMAND, command, 0);
   clickLocked = true;
   SetTimer(kClickLockTimer, kClickLockMs);
 }

@@ -11,7 +11,7 @@
 // its key stands in the panel's copy of the listed receivers (positionOf),
 // which has the main window's keys in the same order. Its place among the
 // rows (which leave out the mirrored receiver and follow sorting) is never
-// sent. UI thread only; `lock` guards rows and the hidden list.
+// sent, and neither is a position past the connect ids (60001-60032). UI thread only; `lock` guards rows and the hidden list.
 #pragma once
 
 #include <windows.h>

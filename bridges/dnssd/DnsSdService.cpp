@@ -10,7 +10,9 @@
 //
 // GetAddrInfo with kDNSServiceFlagsTimeout reports kDNSServiceErr_Timeout
 // 5 seconds after it started (whether or not an address came), and nothing
-// after that. Only the "local." domain and IPv4 are served.
+// after that. Only the "local." domain and IPv4 are served. The querier
+// takes a bounded number of operations at a time: past it, Browse, Resolve
+// and GetAddrInfo fail with kDNSServiceErr_NoMemory until some are ended.
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -104,16 +106,28 @@ class Engine {
     if (--refCount_ == 0) Stop();
   }
 
+  // Starts the reference's subscription; false (nothing started) when the
+  // querier holds as many as it takes.
   template <typename Fn>
-  void Subscribe(DNSServiceRef ref, Fn subscribe) {
+  bool Subscribe(DNSServiceRef ref, Fn subscribe) {
     {
       std::lock_guard<std::mutex> g(lock_);
       ref->sub = subscribe(querier_, Now());
+      if (ref->sub == 0) return false;
       bySub_[ref->sub] = ref;
       live_.insert(ref);
       Dispatch();
     }
     Wake();
+    return true;
+  }
+
+  // Undoes Attach for a reference whose subscription was refused.
+  void Abandon(DNSServiceRef ref) {
+    closesocket(ref->sock);
+    delete ref;
+    std::lock_guard<std::mutex> life(lifeLock_);
+    if (--refCount_ == 0) Stop();
   }
 
   bool IsLive(DNSServiceRef ref) {
@@ -334,6 +348,17 @@ DNSServiceErrorType Begin(DNSServiceRef* sdRef, DNSServiceRef ref) {
   return kDNSServiceErr_NoError;
 }
 
+// Starts ref's subscription; a querier that holds as many as it takes
+// refuses it, and the reference goes again.
+template <typename Fn>
+DNSServiceErrorType Subscribe(DNSServiceRef* sdRef, Fn subscribe) {
+  DNSServiceRef ref = *sdRef;
+  if (Engine::Instance().Subscribe(ref, subscribe)) return kDNSServiceErr_NoError;
+  *sdRef = nullptr;
+  Engine::Instance().Abandon(ref);
+  return kDNSServiceErr_NoMemory;
+}
+
 }  // namespace
 
 extern "C" {
@@ -356,10 +381,9 @@ DNSServiceErrorType DNSSD_API DNSServiceBrowse(DNSServiceRef* sdRef, DNSServiceF
   ref->regtype = bare.ToDotted();
   const DNSServiceErrorType e = Begin(sdRef, ref);
   if (e != kDNSServiceErr_NoError) return e;
-  Engine::Instance().Subscribe(ref, [&](mdns::Querier& q, uint64_t now) {
+  return Subscribe(sdRef, [&](mdns::Querier& q, uint64_t now) {
     return q.Browse(interfaceIndex, type, now);
   });
-  return kDNSServiceErr_NoError;
 }
 
 DNSServiceErrorType DNSSD_API DNSServiceResolve(DNSServiceRef* sdRef, DNSServiceFlags flags,
@@ -384,10 +408,9 @@ DNSServiceErrorType DNSSD_API DNSServiceResolve(DNSServiceRef* sdRef, DNSService
   ref->context = context;
   const DNSServiceErrorType e = Begin(sdRef, ref);
   if (e != kDNSServiceErr_NoError) return e;
-  Engine::Instance().Subscribe(ref, [&](mdns::Querier& q, uint64_t now) {
+  return Subscribe(sdRef, [&](mdns::Querier& q, uint64_t now) {
     return q.Resolve(interfaceIndex, instance, now);
   });
-  return kDNSServiceErr_NoError;
 }
 
 DNSServiceErrorType DNSSD_API DNSServiceGetAddrInfo(DNSServiceRef* sdRef, DNSServiceFlags flags,
@@ -410,10 +433,9 @@ DNSServiceErrorType DNSSD_API DNSServiceGetAddrInfo(DNSServiceRef* sdRef, DNSSer
   const DNSServiceErrorType e = Begin(sdRef, ref);
   if (e != kDNSServiceErr_NoError) return e;
   const bool withTimeout = (flags & kDNSServiceFlagsTimeout) != 0;
-  Engine::Instance().Subscribe(ref, [&](mdns::Querier& q, uint64_t now) {
+  return Subscribe(sdRef, [&](mdns::Querier& q, uint64_t now) {
     return q.LookupAddress(interfaceIndex, host, withTimeout, now);
   });
-  return kDNSServiceErr_NoError;
 }
 
 dnssd_sock_t DNSSD_API DNSServiceRefSockFD(DNSServiceRef sdRef) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 namespace mdns {
@@ -24,6 +25,55 @@ bool Cacheable(const Record& r) {
          (r.type == kTypeA || r.type == kTypePTR || r.type == kTypeSRV || r.type == kTypeTXT);
 }
 
+char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// A name as length-prefixed labels, ASCII case folded, ended by a zero byte:
+// equal exactly when SameName holds, and self-delimiting inside a longer key.
+void AppendName(std::string* out, const Name& n) {
+  for (const std::string& label : n.labels) {
+    out->push_back(static_cast<char>(label.size()));
+    for (char c : label) out->push_back(Fold(c));
+  }
+  out->push_back('\0');
+}
+
+std::string NameKey(const Name& n) {
+  std::string k;
+  AppendName(&k, n);
+  return k;
+}
+
+void Append16(std::string* out, uint16_t v) {
+  out->push_back(static_cast<char>(v >> 8));
+  out->push_back(static_cast<char>(v));
+}
+
+// Owner, type, class and content: equal exactly when Record::SameData holds.
+std::string DataKey(const Record& r) {
+  std::string k;
+  Append16(&k, r.type);
+  Append16(&k, r.cls);
+  AppendName(&k, r.name);
+  switch (r.type) {
+    case kTypeA:
+      k.append(reinterpret_cast<const char*>(r.a), 4);
+      break;
+    case kTypePTR:
+      AppendName(&k, r.ptr);
+      break;
+    case kTypeSRV:
+      Append16(&k, r.srv.priority);
+      Append16(&k, r.srv.weight);
+      Append16(&k, r.srv.port);
+      AppendName(&k, r.srv.target);
+      break;
+    default:
+      k.append(r.rdata.begin(), r.rdata.end());
+      break;
+  }
+  return k;
+}
+
 }  // namespace
 
 Querier::Querier(const QuerierConfig& config) : config_(config), rng_(config.seed ? config.seed : 1) {}
@@ -42,12 +92,14 @@ void Querier::SetInterfaces(const std::vector<uint32_t>& interfaces, uint64_t no
   for (uint32_t i : interfaces)
     if (std::find(interfaces_.begin(), interfaces_.end(), i) == interfaces_.end()) added = true;
   interfaces_ = interfaces;
-  cache_.erase(std::remove_if(cache_.begin(), cache_.end(),
-                              [&](const Entry& e) {
-                                return std::find(interfaces_.begin(), interfaces_.end(),
-                                                 e.ifIndex) == interfaces_.end();
-                              }),
-               cache_.end());
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    if (std::find(interfaces_.begin(), interfaces_.end(), it->first.ifIndex) != interfaces_.end()) {
+      ++it;
+      continue;
+    }
+    cacheCount_ -= it->second.size();
+    it = cache_.erase(it);
+  }
   if (added) {
     for (auto& kv : subs_) {
       Sub& s = kv.second;
@@ -60,6 +112,7 @@ void Querier::SetInterfaces(const std::vector<uint32_t>& interfaces, uint64_t no
 }
 
 uint64_t Querier::AddSub(Sub sub, uint64_t nowMs) {
+  if (subs_.size() >= config_.maxSubscriptions) return 0;
   const uint64_t id = nextId_++;
   sub.intervalMs = config_.firstIntervalMs;
   subs_[id] = std::move(sub);
@@ -138,29 +191,70 @@ void Querier::ScheduleRefresh(Entry* e) {
   e->nextRefreshMs = e->receivedMs + static_cast<uint64_t>(e->ttl) * permille;
 }
 
-void Querier::Insert(uint32_t ifIndex, const Record& r, uint64_t nowMs) {
-  for (Entry& e : cache_) {
-    if (e.ifIndex != ifIndex || !e.rec.SameData(r)) continue;
-    if (r.ttl == 0) {
-      e.expiresMs = std::min(e.expiresMs, nowMs + kLingerMs);
-      e.ttl = 0;
-      e.nextRefreshMs = kNever;
+std::pair<Querier::Cache::iterator, Querier::Cache::iterator> Querier::GroupsOf(
+    const std::string& nameKey) {
+  auto first = cache_.lower_bound(GroupKey{nameKey, 0});
+  auto last = first;
+  while (last != cache_.end() && last->first.name == nameKey) ++last;
+  return {first, last};
+}
+
+size_t Querier::CacheRecordsOf(const Name& name) const {
+  const std::string key = NameKey(name);
+  size_t n = 0;
+  for (auto it = cache_.lower_bound(GroupKey{key, 0}); it != cache_.end() && it->first.name == key; ++it)
+    n += it->second.size();
+  return n;
+}
+
+void Querier::EvictSoonest() {
+  Cache::iterator group = cache_.end();
+  size_t at = 0;
+  for (auto it = cache_.begin(); it != cache_.end(); ++it)
+    for (size_t i = 0; i < it->second.size(); ++i)
+      if (group == cache_.end() || it->second[i].expiresMs < group->second[at].expiresMs) {
+        group = it;
+        at = i;
+      }
+  if (group == cache_.end()) return;
+  group->second.erase(group->second.begin() + static_cast<std::ptrdiff_t>(at));
+  --cacheCount_;
+  if (group->second.empty()) cache_.erase(group);
+}
+
+void Querier::Insert(uint32_t ifIndex, const Record& r, const std::string& nameKey, std::string dataKey,
+                     uint64_t nowMs) {
+  const GroupKey key{nameKey, ifIndex};
+  auto found = cache_.find(key);
+  if (found != cache_.end()) {
+    for (Entry& e : found->second) {
+      if (e.dataKey != dataKey) continue;
+      if (r.ttl == 0) {
+        e.expiresMs = std::min(e.expiresMs, nowMs + kLingerMs);
+        e.ttl = 0;
+        e.nextRefreshMs = kNever;
+        return;
+      }
+      e.rec = r;
+      e.receivedMs = nowMs;
+      e.ttl = r.ttl;
+      e.expiresMs = nowMs + static_cast<uint64_t>(r.ttl) * 1000u;
+      e.refreshesSent = 0;
+      ScheduleRefresh(&e);
       return;
     }
-    e.rec = r;
-    e.receivedMs = nowMs;
-    e.ttl = r.ttl;
-    e.expiresMs = nowMs + static_cast<uint64_t>(r.ttl) * 1000u;
-    e.refreshesSent = 0;
-    ScheduleRefresh(&e);
-    return;
   }
   if (r.ttl == 0) return;  // a goodbye for something never heard
-  if (cache_.size() >= config_.maxCacheRecords && !cache_.empty()) {
-    auto soonest = std::min_element(cache_.begin(), cache_.end(), [](const Entry& a, const Entry& b) {
+  if (found != cache_.end() && !found->second.empty() && found->second.size() >= config_.maxRecordsPerName) {
+    // A name that floods pushes out its own records, not other names'.
+    Group& g = found->second;
+    auto soonest = std::min_element(g.begin(), g.end(), [](const Entry& a, const Entry& b) {
       return a.expiresMs < b.expiresMs;
     });
-    cache_.erase(soonest);
+    g.erase(soonest);
+    --cacheCount_;
+  } else if (cacheCount_ >= config_.maxCacheRecords && cacheCount_ > 0) {
+    EvictSoonest();
   }
   Entry e;
   e.ifIndex = ifIndex;
@@ -168,8 +262,10 @@ void Querier::Insert(uint32_t ifIndex, const Record& r, uint64_t nowMs) {
   e.receivedMs = nowMs;
   e.ttl = r.ttl;
   e.expiresMs = nowMs + static_cast<uint64_t>(r.ttl) * 1000u;
+  e.dataKey = std::move(dataKey);
   ScheduleRefresh(&e);
-  cache_.push_back(std::move(e));
+  cache_[key].push_back(std::move(e));
+  ++cacheCount_;
 }
 
 bool Querier::Receive(uint32_t ifIndex, const uint8_t* data, size_t len, uint16_t sourcePort,
@@ -183,30 +279,42 @@ bool Querier::Receive(uint32_t ifIndex, const uint8_t* data, size_t len, uint16_
 
   // Cache flush (RFC 6762 10.2): records of a flushed name and type that
   // this datagram does not repeat and that are older than one second go
-  // one second from now.
-  for (const Record& r : m.records) {
-    if (!Cacheable(r) || !r.cacheFlush) continue;
-    for (Entry& e : cache_) {
-      if (e.ifIndex != ifIndex || e.rec.type != r.type || !SameName(e.rec.name, r.name)) continue;
+  // one second from now. Each cached record of a flushed name is looked at
+  // once, against the set of what the datagram holds.
+  std::vector<std::pair<std::string, std::string>> keys(m.records.size());  // name, data
+  std::set<std::string> fresh;
+  std::set<std::pair<std::string, uint16_t>> flushed;
+  for (size_t i = 0; i < m.records.size(); ++i) {
+    const Record& r = m.records[i];
+    if (!Cacheable(r)) continue;
+    keys[i].first = NameKey(r.name);
+    keys[i].second = DataKey(r);
+    if (r.ttl != 0) fresh.insert(keys[i].second);
+    if (r.cacheFlush) flushed.insert({keys[i].first, r.type});
+  }
+  for (const auto& f : flushed) {
+    auto group = cache_.find(GroupKey{f.first, ifIndex});
+    if (group == cache_.end()) continue;
+    for (Entry& e : group->second) {
+      if (e.rec.type != f.second) continue;
+      ++flushChecks_;
       if (e.receivedMs + kLingerMs > nowMs) continue;
-      bool repeated = false;
-      for (const Record& o : m.records)
-        if (o.ttl != 0 && e.rec.SameData(o)) repeated = true;
-      if (!repeated) e.expiresMs = std::min(e.expiresMs, nowMs + kLingerMs);
+      if (!fresh.count(e.dataKey)) e.expiresMs = std::min(e.expiresMs, nowMs + kLingerMs);
     }
   }
-  for (const Record& r : m.records)
-    if (Cacheable(r)) Insert(ifIndex, r, nowMs);
+  for (size_t i = 0; i < m.records.size(); ++i)
+    if (Cacheable(m.records[i])) Insert(ifIndex, m.records[i], keys[i].first, std::move(keys[i].second), nowMs);
   Reconcile(nowMs);
   return true;
 }
 
 void Querier::ReconcileBrowse(uint64_t id, Sub* s) {
   std::set<IfName, IfNameLess> now;
-  for (const Entry& e : cache_) {
-    if (e.rec.type != kTypePTR || !OnInterface(*s, e.ifIndex)) continue;
-    if (!SameName(e.rec.name, s->name) || !e.rec.ptr.IsChildOf(s->name)) continue;
-    now.insert(IfName{e.ifIndex, e.rec.ptr});
+  const auto groups = GroupsOf(NameKey(s->name));
+  for (auto g = groups.first; g != groups.second; ++g) {
+    if (!OnInterface(*s, g->first.ifIndex)) continue;
+    for (const Entry& e : g->second)
+      if (e.rec.type == kTypePTR && e.rec.ptr.IsChildOf(s->name)) now.insert(IfName{e.ifIndex, e.rec.ptr});
   }
   for (auto it = s->instances.begin(); it != s->instances.end();) {
     if (now.count(*it)) {
@@ -235,14 +343,13 @@ void Querier::ReconcileBrowse(uint64_t id, Sub* s) {
 
 void Querier::ReconcileResolve(uint64_t id, Sub* s) {
   // The newest SRV and TXT of the instance on the lowest interface that has both.
-  std::set<uint32_t> heardOn;
-  for (const Entry& e : cache_)
-    if (OnInterface(*s, e.ifIndex) && SameName(e.rec.name, s->name)) heardOn.insert(e.ifIndex);
-  for (uint32_t ifIndex : heardOn) {
+  const auto groups = GroupsOf(NameKey(s->name));
+  for (auto g = groups.first; g != groups.second; ++g) {
+    const uint32_t ifIndex = g->first.ifIndex;
+    if (!OnInterface(*s, ifIndex)) continue;
     const Entry* srv = nullptr;
     const Entry* txt = nullptr;
-    for (const Entry& e : cache_) {
-      if (e.ifIndex != ifIndex || !SameName(e.rec.name, s->name)) continue;
+    for (const Entry& e : g->second) {
       if (e.rec.type == kTypeSRV && (!srv || e.receivedMs >= srv->receivedMs)) srv = &e;
       if (e.rec.type == kTypeTXT && (!txt || e.receivedMs >= txt->receivedMs)) txt = &e;
     }
@@ -271,10 +378,11 @@ void Querier::ReconcileResolve(uint64_t id, Sub* s) {
 void Querier::ReconcileAddress(uint64_t id, Sub* s) {
   std::vector<const Entry*> now;
   std::set<std::pair<uint32_t, uint32_t>> keys;
-  for (const Entry& e : cache_) {
-    if (e.rec.type != kTypeA || !OnInterface(*s, e.ifIndex) || !SameName(e.rec.name, s->name))
-      continue;
-    if (keys.insert({e.ifIndex, AddrKey(e.rec.a)}).second) now.push_back(&e);
+  const auto groups = GroupsOf(NameKey(s->name));
+  for (auto g = groups.first; g != groups.second; ++g) {
+    if (!OnInterface(*s, g->first.ifIndex)) continue;
+    for (const Entry& e : g->second)
+      if (e.rec.type == kTypeA && keys.insert({e.ifIndex, AddrKey(e.rec.a)}).second) now.push_back(&e);
   }
   if (!now.empty()) s->querying = false;
   for (auto it = s->addresses.begin(); it != s->addresses.end();) {
@@ -341,19 +449,21 @@ void Querier::FlushQuestions(uint64_t nowMs) {
       m.questions.assign(qs.begin() + static_cast<std::ptrdiff_t>(first),
                          qs.begin() + static_cast<std::ptrdiff_t>(last));
       // Known answers (RFC 6762 7.1): what we hold with more than half its TTL left.
-      for (const Entry& e : cache_) {
-        if (e.ifIndex != ifIndex || e.ttl == 0) continue;
-        if (e.expiresMs <= nowMs || (e.expiresMs - nowMs) * 2 <= static_cast<uint64_t>(e.ttl) * 1000u)
-          continue;
-        bool asked = false;
-        for (const Question& q : m.questions)
-          if (q.type == e.rec.type && SameName(q.name, e.rec.name)) asked = true;
-        if (!asked) continue;
-        Record r = e.rec;
-        r.cacheFlush = false;
-        r.ttl = static_cast<uint32_t>((e.expiresMs - nowMs) / 1000u);
-        m.records.push_back(std::move(r));
+      std::vector<Record> known;
+      for (const Question& q : m.questions) {
+        auto group = cache_.find(GroupKey{NameKey(q.name), ifIndex});
+        if (group == cache_.end()) continue;
+        for (const Entry& e : group->second) {
+          if (e.rec.type != q.type || e.ttl == 0) continue;
+          if (e.expiresMs <= nowMs || (e.expiresMs - nowMs) * 2 <= static_cast<uint64_t>(e.ttl) * 1000u)
+            continue;
+          Record r = e.rec;
+          r.cacheFlush = false;
+          r.ttl = static_cast<uint32_t>((e.expiresMs - nowMs) / 1000u);
+          known.push_back(std::move(r));
+        }
       }
+      m.records = std::move(known);
       Outgoing out;
       out.ifIndex = ifIndex;
       if (BuildMessage(m, kMaxQueryBytes, &out.bytes)) outgoing_.push_back(std::move(out));
@@ -363,11 +473,15 @@ void Querier::FlushQuestions(uint64_t nowMs) {
 }
 
 void Querier::Advance(uint64_t nowMs) {
-  const size_t before = cache_.size();
-  cache_.erase(std::remove_if(cache_.begin(), cache_.end(),
-                              [&](const Entry& e) { return e.expiresMs <= nowMs; }),
-               cache_.end());
-  if (cache_.size() != before) Reconcile(nowMs);
+  const size_t before = cacheCount_;
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    Group& g = it->second;
+    const size_t had = g.size();
+    g.erase(std::remove_if(g.begin(), g.end(), [&](const Entry& e) { return e.expiresMs <= nowMs; }), g.end());
+    cacheCount_ -= had - g.size();
+    it = g.empty() ? cache_.erase(it) : std::next(it);
+  }
+  if (cacheCount_ != before) Reconcile(nowMs);
 
   for (auto& kv : subs_) {
     Sub& s = kv.second;
@@ -403,12 +517,14 @@ void Querier::Advance(uint64_t nowMs) {
         std::min<uint64_t>(static_cast<uint64_t>(s.intervalMs) * 2u, config_.maxIntervalMs));
   }
 
-  for (Entry& e : cache_) {
-    if (e.nextRefreshMs > nowMs) continue;
-    // Records nobody waits for are not refreshed, but their schedule moves on.
-    if (Interesting(e)) QueueQuestion(e.ifIndex, e.rec.name, e.rec.type);
-    ++e.refreshesSent;
-    ScheduleRefresh(&e);
+  for (auto& kv : cache_) {
+    for (Entry& e : kv.second) {
+      if (e.nextRefreshMs > nowMs) continue;
+      // Records nobody waits for are not refreshed, but their schedule moves on.
+      if (Interesting(e)) QueueQuestion(e.ifIndex, e.rec.name, e.rec.type);
+      ++e.refreshesSent;
+      ScheduleRefresh(&e);
+    }
   }
   FlushQuestions(nowMs);
 }
@@ -421,7 +537,8 @@ uint64_t Querier::NextWakeupMs() const {
     if (s.querying) next = std::min(next, s.nextQueryMs);
     if (s.withTimeout) next = std::min(next, s.timeoutMs);
   }
-  for (const Entry& e : cache_) next = std::min(next, std::min(e.expiresMs, e.nextRefreshMs));
+  for (const auto& kv : cache_)
+    for (const Entry& e : kv.second) next = std::min(next, std::min(e.expiresMs, e.nextRefreshMs));
   return next;
 }
 

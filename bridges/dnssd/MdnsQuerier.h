@@ -16,11 +16,17 @@
 // TTL is more than half left, so responders stay quiet about them.
 //
 // Cache: records of the four types the subscriptions use (PTR, SRV, TXT, A)
-// per interface, at most maxCacheRecords (the soonest to expire goes first).
-// A record expires when its TTL runs out; a goodbye (TTL 0) or a newer
-// cache-flush record of the same name and type ends it one second later.
-// Responses not from port 5353, with a non-zero opcode or rcode, or that do
-// not parse are ignored whole.
+// per interface, kept by owner name: at most maxRecordsPerName of one name
+// on one interface and maxCacheRecords in all (the soonest to expire goes
+// first), so a responder that floods one name pushes out its own records
+// and every datagram costs work bounded by those limits. A record expires
+// when its TTL runs out; a goodbye (TTL 0) or a newer cache-flush record of
+// the same name and type ends it one second later. Responses not from port
+// 5353, with a non-zero opcode or rcode, or that do not parse are ignored
+// whole.
+//
+// Subscriptions: at most maxSubscriptions live (ended ones count until
+// cancelled); past that Browse, Resolve and LookupAddress refuse with 0.
 //
 // Events: browse add / remove (a PTR of the type appearing / expiring),
 // resolved (SRV and TXT of the instance, both present, on one interface;
@@ -33,6 +39,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -65,6 +72,8 @@ struct QuerierConfig {
   uint32_t maxIntervalMs = 60u * 60u * 1000u;
   uint32_t lookupTimeoutMs = 5000;
   size_t maxCacheRecords = 4096;
+  size_t maxRecordsPerName = 256;  // one owner name on one interface, all types
+  size_t maxSubscriptions = 256;
   uint32_t seed = 1;  // jitter of first browse queries and refreshes
 };
 
@@ -77,8 +86,9 @@ class Querier {
   void SetInterfaces(const std::vector<uint32_t>& interfaces, uint64_t nowMs);
   const std::vector<uint32_t>& Interfaces() const { return interfaces_; }
 
-  // ifIndex 0: every interface. Return a subscription id (never 0). Results
-  // already in the cache come out as events at once.
+  // ifIndex 0: every interface. Return a subscription id, or 0 when
+  // maxSubscriptions are live. Results already in the cache come out as
+  // events at once.
   uint64_t Browse(uint32_t ifIndex, const Name& serviceType, uint64_t nowMs);
   uint64_t Resolve(uint32_t ifIndex, const Name& instance, uint64_t nowMs);
   uint64_t LookupAddress(uint32_t ifIndex, const Name& host, bool withTimeout, uint64_t nowMs);
@@ -97,7 +107,12 @@ class Querier {
   std::vector<Event> TakeEvents();
   std::vector<Outgoing> TakeOutgoing();
 
-  size_t CacheSize() const { return cache_.size(); }
+  size_t CacheSize() const { return cacheCount_; }
+  // Records cached for name, on every interface.
+  size_t CacheRecordsOf(const Name& name) const;
+  // Cached records looked at by cache-flush handling so far (each at most
+  // once per datagram), for tests and diagnostics.
+  uint64_t FlushChecks() const { return flushChecks_; }
   size_t SubscriptionCount() const { return subs_.size(); }
 
  private:
@@ -111,7 +126,19 @@ class Querier {
     uint32_t ttl = 0;  // as received, seconds
     int refreshesSent = 0;
     uint64_t nextRefreshMs = 0;
+    std::string dataKey;  // DataKey(rec): equal exactly when SameData
   };
+
+  // The records of one owner name (case-folded wire form) on one interface.
+  struct GroupKey {
+    std::string name;
+    uint32_t ifIndex;
+    bool operator<(const GroupKey& o) const {
+      return name != o.name ? name < o.name : ifIndex < o.ifIndex;
+    }
+  };
+  using Group = std::vector<Entry>;
+  using Cache = std::map<GroupKey, Group>;
 
   struct IfName {
     uint32_t ifIndex;
@@ -146,7 +173,11 @@ class Querier {
   bool OnInterface(const Sub& s, uint32_t ifIndex) const;
   bool Interesting(const Entry& e) const;
   void ScheduleRefresh(Entry* e);
-  void Insert(uint32_t ifIndex, const Record& r, uint64_t nowMs);
+  void Insert(uint32_t ifIndex, const Record& r, const std::string& nameKey, std::string dataKey,
+              uint64_t nowMs);
+  void EvictSoonest();
+  // The groups of a name on every interface, in interface order.
+  std::pair<Cache::iterator, Cache::iterator> GroupsOf(const std::string& nameKey);
   void Reconcile(uint64_t nowMs);
   void ReconcileBrowse(uint64_t id, Sub* s);
   void ReconcileResolve(uint64_t id, Sub* s);
@@ -159,7 +190,9 @@ class Querier {
   uint32_t rng_;
   uint64_t nextId_ = 1;
   std::vector<uint32_t> interfaces_;
-  std::vector<Entry> cache_;
+  Cache cache_;
+  size_t cacheCount_ = 0;
+  uint64_t flushChecks_ = 0;
   std::map<uint64_t, Sub> subs_;
   std::map<uint32_t, std::vector<Question>> pending_;  // per interface, this Advance
   std::vector<Event> events_;

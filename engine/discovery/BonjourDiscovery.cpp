@@ -4,27 +4,50 @@
 #include <ws2tcpip.h>
 
 #include <cstdio>
-#include <list>
+#include <deque>
 #include <map>
 #include <mutex>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "foundation/log/Logger.h"
 
 namespace {
 
-// What the browse callback needs to make entries.
+// What the browse callback needs to make entries and start resolves.
 struct BrowseContext {
   void* owner;
   ReceiverCallback found;
   ReceiverCallback removed;
+  DiscoveryLimits limits;
+};
+
+enum class OpKind { kBrowse, kResolve, kLookup };
+
+// One pending DNS-SD operation.
+struct Operation {
+  dnssd_sock_t sock;
+  OpKind kind;
+  ReceiverEntry* entry;  // resolves and lookups; null for the browse
+  ULONGLONG deadline;    // resolves and lookups: ended when still open then
+};
+
+// A service the browse added, waiting for a free resolve.
+struct Waiting {
+  ReceiverEntry* entry;
+  uint32_t interfaceIndex;
+  std::string regtype;
+  std::string domain;
 };
 
 // Process-wide state of the one running discovery, touched only by its thread
 // while it runs (and by the destructor after it stopped).
-std::map<DNSServiceRef, dnssd_sock_t> g_operations;
-std::list<ReceiverEntry*> g_entries;
+std::map<DNSServiceRef, Operation> g_operations;
+std::deque<Waiting> g_waiting;
+std::set<ReceiverEntry*> g_entries;
 const DnsSdApi* g_api = nullptr;
+const BrowseContext* g_context = nullptr;
 
 // Select waits on at most this many operations (a Winsock fd_set's size).
 constexpr size_t kMaxWaitedOperations = 64;
@@ -33,13 +56,37 @@ const char* Text(const char* s) { return s ? s : "(null)"; }
 
 ZtLogger& Log() { return ZtLogger::Instance(); }
 
-void AddOperation(DNSServiceRef ref) { g_operations[ref] = g_api->refSockFD(ref); }
+size_t LiveLookups() {
+  size_t n = 0;
+  for (const auto& op : g_operations)
+    if (op.second.kind != OpKind::kBrowse) ++n;
+  return n;
+}
+
+void AddOperation(DNSServiceRef ref, OpKind kind, ReceiverEntry* entry) {
+  const ULONGLONG timeout = g_context ? g_context->limits.resolveTimeoutMs : 10000;
+  g_operations[ref] = Operation{g_api->refSockFD(ref), kind, entry, GetTickCount64() + timeout};
+}
+
+// Frees an entry that no operation and no waiting service refers to any more.
+void ReleaseEntry(ReceiverEntry* entry) {
+  if (entry == nullptr || g_entries.count(entry) == 0) return;
+  for (const auto& op : g_operations)
+    if (op.second.entry == entry) return;
+  for (const Waiting& w : g_waiting)
+    if (w.entry == entry) return;
+  g_entries.erase(entry);
+  delete entry;
+}
 
 // Ends an operation and forgets it; a no-op for one already gone.
 void EndOperation(DNSServiceRef ref) {
   auto it = g_operations.find(ref);
-  if (it != g_operations.end()) g_operations.erase(it);
+  if (it == g_operations.end()) return;
+  ReceiverEntry* entry = it->second.entry;
+  g_operations.erase(it);
   g_api->refDeallocate(ref);
+  ReleaseEntry(entry);
 }
 
 void DNSSD_API OnAddress(DNSServiceRef ref, DNSServiceFlags flags, uint32_t interfaceIndex,
@@ -78,12 +125,20 @@ void DNSSD_API OnResolve(DNSServiceRef ref, DNSServiceFlags flags, uint32_t inte
     return;
   }
   if (txtLen == 0) {
-    // Stays open: a later answer with a TXT record still reports the service.
+    // Stays open until its time-out: a later answer with a TXT record still
+    // reports the service.
     Log().Error("[mDNS]Resolve(%s, %s): zero-length txt record", Text(fullname), Text(hosttarget));
     return;
   }
   if (entry == nullptr) return;
   entry->port = ntohs(port);
+  // One lookup per service: a newer answer's host replaces the last one's.
+  for (auto it = g_operations.begin(); it != g_operations.end(); ++it) {
+    if (it->second.kind == OpKind::kLookup && it->second.entry == entry) {
+      EndOperation(it->first);
+      break;
+    }
+  }
   DNSServiceRef lookup = nullptr;
   const DNSServiceErrorType e =
       g_api->getAddrInfo(&lookup, kDNSServiceFlagsTimeout, interfaceIndex,
@@ -91,8 +146,62 @@ void DNSSD_API OnResolve(DNSServiceRef ref, DNSServiceFlags flags, uint32_t inte
   if (e != kDNSServiceErr_NoError)
     Log().Error("[mDNS]Resolve fail to GetAddrInfo: %s", DNSServiceErrorName(e));
   else
-    AddOperation(lookup);
+    AddOperation(lookup, OpKind::kLookup, entry);
   if ((flags & kDNSServiceFlagsMoreComing) == 0) EndOperation(ref);
+}
+
+void StartResolve(ReceiverEntry* entry, uint32_t interfaceIndex, const char* regtype,
+                  const char* domain) {
+  DNSServiceRef resolve = nullptr;
+  const DNSServiceErrorType e = g_api->resolve(&resolve, 0, interfaceIndex, entry->name.c_str(), regtype,
+                                               domain, OnResolve, entry);
+  if (e != kDNSServiceErr_NoError) {
+    Log().Error("[mDNS]Browse fail to Resolve:%s", DNSServiceErrorName(e));
+    ReleaseEntry(entry);
+  } else {
+    AddOperation(resolve, OpKind::kResolve, entry);
+  }
+}
+
+// Waiting services take the resolves that are free, first come first served.
+void StartWaiting() {
+  if (g_context == nullptr) return;
+  while (!g_waiting.empty() && LiveLookups() < g_context->limits.maxLiveLookups) {
+    Waiting w = std::move(g_waiting.front());
+    g_waiting.pop_front();
+    StartResolve(w.entry, w.interfaceIndex, w.regtype.c_str(), w.domain.c_str());
+  }
+}
+
+// Ends the resolves and lookups that had their time.
+void EndOverdue(ULONGLONG now) {
+  std::vector<DNSServiceRef> overdue;
+  for (const auto& op : g_operations)
+    if (op.second.kind != OpKind::kBrowse && now >= op.second.deadline) overdue.push_back(op.first);
+  for (DNSServiceRef ref : overdue) {
+    const Operation& op = g_operations[ref];
+    Log().Error(op.kind == OpKind::kResolve ? "[mDNS]Resolve(%s): no answer within %u ms, ended"
+                                            : "[mDNS]GetAddr(%s): no answer within %u ms, ended",
+                op.entry ? op.entry->name.c_str() : "", g_context ? g_context->limits.resolveTimeoutMs : 0u);
+    EndOperation(ref);
+  }
+}
+
+// A service that went away needs no resolve or lookup any more.
+void ForgetService(const std::string& name) {
+  for (auto it = g_waiting.begin(); it != g_waiting.end();) {
+    if (it->entry->name != name) {
+      ++it;
+      continue;
+    }
+    ReceiverEntry* entry = it->entry;
+    it = g_waiting.erase(it);
+    ReleaseEntry(entry);
+  }
+  std::vector<DNSServiceRef> ending;
+  for (const auto& op : g_operations)
+    if (op.second.entry && op.second.entry->name == name) ending.push_back(op.first);
+  for (DNSServiceRef ref : ending) EndOperation(ref);
 }
 
 void DNSSD_API OnBrowse(DNSServiceRef ref, DNSServiceFlags flags, uint32_t interfaceIndex,
@@ -109,24 +218,31 @@ void DNSSD_API OnBrowse(DNSServiceRef ref, DNSServiceFlags flags, uint32_t inter
     return;
   }
   const auto* ctx = static_cast<const BrowseContext*>(context);
+  if (flags & kDNSServiceFlagsAdd) {
+    if (LiveLookups() >= ctx->limits.maxLiveLookups && g_waiting.size() >= ctx->limits.maxWaiting) {
+      Log().Error("[mDNS]Browse(%s, %s, %s): too many services waiting, not resolved", Text(serviceName),
+                  Text(regtype), Text(replyDomain));
+      return;
+    }
+  }
   auto* entry = new ReceiverEntry();
   entry->name = Text(serviceName);
   entry->owner = ctx->owner;
   entry->found = ctx->found;
   entry->removed = ctx->removed;
-  g_entries.push_back(entry);
+  g_entries.insert(entry);
   if (flags & kDNSServiceFlagsAdd) {
-    DNSServiceRef resolve = nullptr;
-    const DNSServiceErrorType e = g_api->resolve(&resolve, 0, interfaceIndex, serviceName, regtype,
-                                                 replyDomain, OnResolve, entry);
-    if (e != kDNSServiceErr_NoError)
-      Log().Error("[mDNS]Browse fail to Resolve:%s", DNSServiceErrorName(e));
+    if (LiveLookups() < ctx->limits.maxLiveLookups)
+      StartResolve(entry, interfaceIndex, Text(regtype), Text(replyDomain));
     else
-      AddOperation(resolve);
+      g_waiting.push_back(Waiting{entry, interfaceIndex, Text(regtype), Text(replyDomain)});
   } else {
     Log().Error("[mDNS]RemoveOldEntry: %s.%s%s", Text(serviceName), Text(regtype),
                 Text(replyDomain));
+    ForgetService(entry->name);
     if (entry->removed) entry->removed(entry);
+    // The owner matched it by name and keeps nothing of it.
+    ReleaseEntry(entry);
   }
 }
 
@@ -221,6 +337,7 @@ CBonjourDiscovery::~CBonjourDiscovery() {
   // Operations left by a thread that had to be terminated are not ended:
   // the library may be in any state.
   g_operations.clear();
+  g_waiting.clear();
   for (ReceiverEntry* e : g_entries) delete e;
   g_entries.clear();
 }
@@ -241,7 +358,8 @@ int CBonjourDiscovery::Run() {
   const bool winsock = WSAStartup(MAKEWORD(2, 2), &wsa) == 0;
   g_api = api_ ? api_ : LoadDnsSdLibrary();
   if (g_api && !DnsSdApiComplete(*g_api)) g_api = nullptr;
-  BrowseContext context{owner, found, removed};
+  BrowseContext context{owner, found, removed, limits_};
+  g_context = &context;
   DNSServiceRef browse = nullptr;
   const DNSServiceErrorType err =
       g_api ? g_api->browse(&browse, 0, kDNSServiceInterfaceIndexAny, serviceType.c_str(), nullptr,
@@ -249,23 +367,32 @@ int CBonjourDiscovery::Run() {
             : kDNSServiceErr_ServiceNotRunning;
   if (err != kDNSServiceErr_NoError) {
     Log().Error("[mDNS] fail to Browse: %s", DNSServiceErrorName(err));
+    g_context = nullptr;
     if (winsock) WSACleanup();
     return 0;
   }
-  AddOperation(browse);
+  AddOperation(browse, OpKind::kBrowse, nullptr);
 
   int selectError = 0;
   bool failed = false;
+  size_t rotation = 0;  // where in the map the next wait's window of 64 begins
   while (true) {
+    EndOverdue(GetTickCount64());
+    StartWaiting();
+    // Every pending operation gets its turn: the window moves on each pass.
+    std::vector<DNSServiceRef> order;
+    order.reserve(g_operations.size());
+    for (const auto& op : g_operations) order.push_back(op.first);
     fd_set readable;
     FD_ZERO(&readable);
     size_t waited = 0;
-    for (const auto& op : g_operations) {
-      if (waited >= kMaxWaitedOperations) break;
-      if (FD_ISSET(op.second, &readable)) continue;
-      FD_SET(op.second, &readable);
+    for (size_t i = 0; i < order.size() && waited < kMaxWaitedOperations; ++i) {
+      const dnssd_sock_t sock = g_operations[order[(rotation + i) % order.size()]].sock;
+      if (FD_ISSET(sock, &readable)) continue;
+      FD_SET(sock, &readable);
       ++waited;
     }
+    rotation = order.empty() ? 0 : (rotation + waited) % order.size();
     timeval tv{1, 0};
     const int n = select(0, &readable, nullptr, nullptr, &tv);
     if (n == SOCKET_ERROR) {
@@ -278,15 +405,18 @@ int CBonjourDiscovery::Run() {
     // Callbacks add and end operations: walk a snapshot, skip the ended.
     std::vector<DNSServiceRef> ready;
     for (const auto& op : g_operations)
-      if (FD_ISSET(op.second, &readable)) ready.push_back(op.first);
+      if (FD_ISSET(op.second.sock, &readable)) ready.push_back(op.first);
     for (DNSServiceRef ref : ready) {
-      if (g_operations.find(ref) == g_operations.end()) continue;
+      auto it = g_operations.find(ref);
+      if (it == g_operations.end() || !FD_ISSET(it->second.sock, &readable)) continue;
       const DNSServiceErrorType e = g_api->processResult(ref);
       if (e != kDNSServiceErr_NoError) {
-        g_operations.erase(ref);
         Log().Error("[mDNS] error in DNSServiceProcessResult: %s", DNSServiceErrorName(e));
         // A broken resolve or lookup is ended; the browse is ended below.
-        if (ref != browse) g_api->refDeallocate(ref);
+        if (ref != browse)
+          EndOperation(ref);
+        else
+          g_operations.erase(ref);
         break;
       }
     }
@@ -299,13 +429,16 @@ int CBonjourDiscovery::Run() {
   // no socket or library state outlives the discovery.
   std::vector<DNSServiceRef> pending;
   for (const auto& op : g_operations) pending.push_back(op.first);
-  g_operations.clear();
   bool browseEnded = false;
   for (DNSServiceRef ref : pending) {
-    g_api->refDeallocate(ref);
     if (ref == browse) browseEnded = true;
+    EndOperation(ref);
   }
   if (!browseEnded) g_api->refDeallocate(browse);
+  std::deque<Waiting> waiting;
+  waiting.swap(g_waiting);
+  for (const Waiting& w : waiting) ReleaseEntry(w.entry);
+  g_context = nullptr;
   if (winsock) WSACleanup();
   return 0;
 }

@@ -14,6 +14,14 @@
 // belongs to the discovery and lives until the discovery is destroyed.
 // One discovery at a time: the operation map and the entry list are
 // process-wide.
+//
+// Bounded work whatever the network announces: at most maxLiveLookups
+// resolves and address lookups are open at once; services the browse adds
+// beyond that wait their turn (at most maxWaiting; further ones are logged
+// and dropped); a resolve or lookup without a usable answer within
+// resolveTimeoutMs is ended (a resolve that only gave empty TXT records
+// included); the select wait serves every operation in turn, 64 at a time.
+// An entry lives while an operation or a waiting service refers to it.
 #pragma once
 
 #include <string>
@@ -60,6 +68,13 @@ bool DnsSdApiComplete(const DnsSdApi& api);
 // into one static buffer.
 const char* DNSServiceErrorName(int code);
 
+// The discovery's bounds (see above).
+struct DiscoveryLimits {
+  size_t maxLiveLookups = 32;         // resolves and address lookups open at once
+  size_t maxWaiting = 256;            // services waiting for a resolve
+  unsigned resolveTimeoutMs = 10000;  // a resolve or lookup without an answer ends then
+};
+
 class CBonjourDiscovery : public CBaseThread {
  public:
   CBonjourDiscovery();
@@ -77,6 +92,8 @@ class CBonjourDiscovery : public CBaseThread {
 
   // Test seam: the dns_sd calls to use in place of dnssd.dll. Set before Start.
   void SetDnsSdApi(const DnsSdApi* api) { api_ = api; }
+  // Test seam: other bounds. Set before Start.
+  void SetLimits(const DiscoveryLimits& limits) { limits_ = limits; }
 
   std::string serviceType;
   void* owner = nullptr;
@@ -85,9 +102,11 @@ class CBonjourDiscovery : public CBaseThread {
 
  private:
   const DnsSdApi* api_ = nullptr;
+  DiscoveryLimits limits_;
 };
 
 // How many DNS-SD operations are pending, and how many entries the browse
-// made (for tests and diagnostics; read while the thread does not run).
+// made are still alive (for tests and diagnostics; read while the thread
+// does not run).
 size_t BonjourPendingOperationCount();
 size_t BonjourEntryCount();

@@ -22,8 +22,11 @@
 //                          it is, its rows (top to bottom) and its header
 //   wait-rows N [MS]       waits until the session window lists N receivers
 //   click-row K|NAME       clicks (SendInput) row K from the top, or the row
-//                          showing NAME
-//   wait-header NAME [MS]  waits until the session header shows and names NAME
+//                          showing NAME; prints when (ms since 1970)
+//   wait-header NAME [MS]  waits until the session header shows and names NAME;
+//                          prints how long that took and when (ms since 1970)
+//   wait-no-header [MS]    waits until the session header is hidden; prints
+//                          how long that took and when
 //   panel-click ID         clicks (SendInput) control ID of the session panel
 //                          (1146 connect, 1119 menu, 1120 hide, 1123 stop)
 //   click-row K            clicks row K of the session window
@@ -75,6 +78,11 @@
 //                          long after the start the running program ended
 //   hold FILE SECONDS      opens FILE without sharing for SECONDS (prints
 //                          "holding" once it is open)
+//   windows                prints the program's windows: "windows N
+//                          top-level T tooltips P gdi G user U" (every window
+//                          of its process, its top-level ones, its top-level
+//                          tooltips; GDI and USER objects where Windows
+//                          tells them)
 #include <windows.h>
 #include <commctrl.h>
 
@@ -99,6 +107,14 @@ constexpr UINT kFirstRow = 60001;
 constexpr UINT kWmConnectByText = 0x7F9;
 
 DWORD Now() { return GetTickCount(); }
+
+// Wall-clock milliseconds since 1970, for matching with the test's own clock.
+unsigned long long WallMs() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  const unsigned long long t = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return t / 10000ULL - 11644473600000ULL;
+}
 
 // The main window: a "#32770" top-level window with the status line 1001
 // whose caption is the program's name.
@@ -129,6 +145,33 @@ std::wstring Text(HWND h) {
   DWORD_PTR r = 0;
   SendMessageTimeoutW(h, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buf), SMTO_ABORTIFHUNG, 5000, &r);
   return buf;
+}
+
+// What one process holds of windows.
+struct WindowCount {
+  DWORD pid = 0;
+  int all = 0;
+  int topLevel = 0;
+  int tooltips = 0;
+};
+
+BOOL CALLBACK CountChild(HWND, LPARAM param) {
+  ++reinterpret_cast<WindowCount*>(param)->all;
+  return TRUE;
+}
+
+BOOL CALLBACK CountTopLevel(HWND h, LPARAM param) {
+  auto* c = reinterpret_cast<WindowCount*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid != c->pid) return TRUE;
+  ++c->all;
+  ++c->topLevel;
+  wchar_t cls[64] = {};
+  GetClassNameW(h, cls, 64);
+  if (_wcsicmp(cls, TOOLTIPS_CLASSW) == 0) ++c->tooltips;
+  EnumChildWindows(h, &CountChild, param);
+  return TRUE;
 }
 
 void Print(const std::wstring& text) { printf("%s\n", cl::WideToUtf8(text).c_str()); }
@@ -529,7 +572,7 @@ int ShowErrorDialogFor(int kind, DWORD ms, const wchar_t* message) {
 
 int Usage() {
   fprintf(stderr, "usage: tessctl launch|main|wait-main|wait-gone|post|command|send-command|key|token|status|"
-                  "wait-status|session|wait-rows|click-row|wait-header|panel-click|wait-listed|wait-unlisted|"
+                  "wait-status|session|wait-rows|click-row|wait-header|wait-no-header|panel-click|wait-listed|wait-unlisted|"
                   "wait-balloon|displays|tray|click|menu|menu-pick|type|keys|text|window|window-close|window-click|"
                   "error-dialog|box|box-ok|boxes|prompt|prompt-answer|exit-event|start-and-wait|hold ...\n");
   return 2;
@@ -818,6 +861,19 @@ int wmain(int argc, wchar_t** wargv) {
     printf("pid %lu; visible %d\n", pid, IsWindowVisible(main) ? 1 : 0);
     return 0;
   }
+  if (cmd == "windows") {
+    WindowCount c;
+    GetWindowThreadProcessId(main, &c.pid);
+    EnumWindows(&CountTopLevel, reinterpret_cast<LPARAM>(&c));
+    DWORD gdi = 0, user = 0;
+    if (HANDLE p = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, c.pid)) {
+      gdi = GetGuiResources(p, GR_GDIOBJECTS);
+      user = GetGuiResources(p, GR_USEROBJECTS);
+      CloseHandle(p);
+    }
+    printf("windows %d top-level %d tooltips %d gdi %lu user %lu\n", c.all, c.topLevel, c.tooltips, gdi, user);
+    return 0;
+  }
   if (cmd == "post") {
     if (args.size() < 2) return Usage();
     return PostMessageW(main, Number(arg(1, "0")), Number(arg(2, "0")), Number(arg(3, "0"))) ? 0 : 1;
@@ -922,6 +978,7 @@ int wmain(int argc, wchar_t** wargv) {
     }
     SetForegroundWindow(s);
     ClickWindow(button);
+    printf("clicked at %llu\n", WallMs());
     return 0;
   }
   if (cmd == "wait-header") {
@@ -929,15 +986,27 @@ int wmain(int argc, wchar_t** wargv) {
     const std::string want = args[1];
     const DWORD ms = Number(arg(2, "20000"));
     std::string label;
-    for (DWORD t0 = Now(); Now() - t0 < ms; Sleep(100)) {
+    for (DWORD t0 = Now(); Now() - t0 < ms; Sleep(50)) {
       HWND stop = SessionControl(kStopButton);
       label = cl::WideToUtf8(Text(SessionControl(kHeaderLabel)));
       if (stop && IsWindowVisible(stop) && label == want) {
-        printf("header names %s\n", label.c_str());
+        printf("header names %s after %lu ms, at %llu\n", label.c_str(), Now() - t0, WallMs());
         return 0;
       }
     }
     printf("header shows \"%s\"\n", label.c_str());
+    return 1;
+  }
+  if (cmd == "wait-no-header") {
+    const DWORD ms = Number(arg(1, "20000"));
+    for (DWORD t0 = Now(); Now() - t0 < ms; Sleep(50)) {
+      HWND stop = SessionControl(kStopButton);
+      if (stop && !(GetWindowLongPtrW(stop, GWL_STYLE) & WS_VISIBLE)) {
+        printf("header hidden after %lu ms, at %llu\n", Now() - t0, WallMs());
+        return 0;
+      }
+    }
+    printf("header still shown\n");
     return 1;
   }
   if (cmd == "panel-click") {

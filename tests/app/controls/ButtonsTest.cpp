@@ -133,6 +133,33 @@ TEST(PictureButton, TooltipOnEveryMoveOnlyWhenEnabled) {
   EXPECT_TRUE(plain.shownTip().empty()) << "no tooltip without tooltipEnabled";
 }
 
+// The tooltip is a top-level popup that the button's frame owns: it must go
+// when the button goes, whether its window is destroyed or its object.
+TEST(PictureButton, TooltipGoesWithTheButton) {
+  kittest::Host host;
+  ASSERT_TRUE(host.Open());
+  for (bool objectFirst : {false, true}) {
+    SCOPED_TRACE(objectFirst ? "object deleted" : "window destroyed");
+    auto* button = new CPictureButton();
+    ASSERT_TRUE(button->SubclassWindow(host.Child(L"BUTTON", L"", BS_PUSHBUTTON, {20, 20, 60, 60}, 804)));
+    for (auto& s : button->states) s.pngId = IDP_CLOSE_NORMAL;
+    button->tooltipEnabled = true;
+    button->alwaysTip = true;
+    button->tipText = L"Stop";
+    button->MarkDirty();
+    for (int x : {30, 40, 50}) {
+      POINT p = host.ToScreen(x, 40);
+      kittest::MouseMove(p.x, p.y);
+    }
+    const HWND tip = button->tooltipWindow();
+    ASSERT_NE(tip, nullptr);
+    if (!objectFirst) DestroyWindow(button->m_hWnd);
+    delete button;
+    kittest::Pump(100);
+    EXPECT_FALSE(IsWindow(tip));
+  }
+}
+
 // A check box with the six fixture images, at (20, 80) of a host, 150 x 20.
 struct BoxFixture {
   kittest::Host host;

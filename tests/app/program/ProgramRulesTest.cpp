@@ -9,6 +9,7 @@
 
 #include "app/CommandLine.h"
 #include "app/DlgPreference.h"
+#include "app/AppMessages.h"
 #include "app/ReceiverMaps.h"
 
 namespace {
@@ -158,6 +159,49 @@ TEST_F(ReceiverMaps, OneNameOnTwoAddressesLosesOnlyTheFirstInKeyOrder) {
   EXPECT_FALSE(RemoveFoundReceiver(mutex_, "living room"));  // exact bytes
   EXPECT_TRUE(RemoveFoundReceiver(mutex_, "Living Room"));
   EXPECT_EQ(Addresses(g_mapFoundReceivers), (std::vector<std::string>{"10.0.0.1"}));
+}
+
+// Anyone on the network can announce receivers: the found map stops at its
+// bound, still updates the receivers it holds, and takes new ones once
+// there is room again.
+TEST_F(ReceiverMaps, FullFoundMapRefusesNewReceiversButUpdatesKnownOnes) {
+  auto address = [](size_t i) { return "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1); };
+  size_t added = 0;
+  for (size_t i = 0; i < 400; ++i) {
+    const std::string a = address(i);
+    if (AddFoundReceiver(mutex_, Entry("Spoof", a.c_str()))) ++added;
+  }
+  EXPECT_EQ(added, kMaxFoundReceivers);
+  EXPECT_EQ(g_mapFoundReceivers.size(), kMaxFoundReceivers);
+  EXPECT_TRUE(AddFoundReceiver(mutex_, Entry("Renamed", address(0).c_str())));
+  EXPECT_EQ(g_mapFoundReceivers[ReceiverKey(address(0))].name, "Renamed");
+  EXPECT_EQ(g_mapFoundReceivers.size(), kMaxFoundReceivers);
+  ASSERT_TRUE(RemoveFoundReceiver(mutex_, "Renamed"));
+  EXPECT_TRUE(AddFoundReceiver(mutex_, Entry("Real", "192.168.1.9")));
+  EXPECT_EQ(g_mapFoundReceivers.size(), kMaxFoundReceivers);
+}
+
+// Each command id belongs to one command: a row's position maps into the
+// connect range or to nothing, never into the display or extend commands.
+TEST(CommandRanges, RowsConnectAndDisplayIdsStayInTheirOwnRanges) {
+  const struct {
+    UINT id;
+    int connect, display;
+  } ids[] = {
+      {0, -1, -1},         {60000, -1, -1},     {60001, 0, -1},  {60032, 31, -1},
+      {60033, -1, 0},      {60064, -1, 31},     {60065, -1, -1}, {60066, -1, -1},
+      {65537, -1, -1},
+  };
+  for (const auto& c : ids) {
+    EXPECT_EQ(ConnectPositionOf(c.id), c.connect) << c.id;
+    EXPECT_EQ(DisplayIndexOf(c.id), c.display) << c.id;
+  }
+  const struct {
+    int position;
+    UINT command;
+  } rows[] = {{-1, 0}, {0, 60001}, {31, 60032}, {32, 0}, {39, 0}, {64, 0}, {5536, 0}};
+  for (const auto& r : rows) EXPECT_EQ(RowCommandFor(r.position), r.command) << r.position;
+  EXPECT_EQ(kMaxReceiverRows, 32);
 }
 
 TEST(ReceiverListFilter, ThePcsOwnAddressesNeverReachTheList) {

@@ -83,7 +83,7 @@ struct Fixture {
   }
 };
 
-TEST(SessionFrame, PlacedAt285And45OnAWorkAreaLargerThan1024By768OtherwiseCentred) {
+TEST(SessionFrame, PlacedOnA1024By768GridOnAWorkAreaLargerThanThatOtherwiseCentred) {
   struct Case {
     RECT work;
     bool fixed;
@@ -98,16 +98,18 @@ TEST(SessionFrame, PlacedAt285And45OnAWorkAreaLargerThan1024By768OtherwiseCentre
     ASSERT_TRUE(frame.Create(nullptr, &owner));
     RECT r{};
     GetWindowRect(frame.m_hWnd, &r);
-    EXPECT_EQ(r.right - r.left, 453);
-    EXPECT_EQ(r.bottom - r.top, 678);
+    // The frame has its panel's size (303 x 453 at 100 %).
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    EXPECT_EQ(w, frame.rect.right);
+    EXPECT_EQ(h, frame.rect.bottom);
     EXPECT_FALSE(frame.IsWindowVisible()) << "shown before the caller shows it";
     if (c.fixed) {
-      EXPECT_EQ(r.left, 285);
-      EXPECT_EQ(r.top, 45);
+      EXPECT_EQ(r.left, (1024 - w) / 2);
+      EXPECT_EQ(r.top, (768 - h) / 2);
     } else {
       // The framework's centring, on the real (1280 x 720) screen.
-      EXPECT_EQ(r.left, (1280 - 453) / 2);
-      EXPECT_EQ(r.top, 21);
+      EXPECT_EQ(r.left, (1280 - w) / 2);
+      EXPECT_EQ(r.top, (720 - h) / 2);
     }
   }
 }
@@ -430,6 +432,43 @@ TEST(Rows, AClickSendsThePositionOfItsReceiverInTheListedMapDuringASessionAndAft
   EXPECT_EQ(f.owner.Commands(), (std::vector<UINT>{60003, 60002}));
   f.list->SortBy(1, true);
   EXPECT_EQ(f.RowNames(), (std::vector<std::wstring>{L"Yankee", L"Xray"}));
+}
+
+// More receivers than connect ids: rows stand for the listed positions
+// 0-31 only, the last of them (scrolled to, as a person does) connects to
+// position 31, and no row reaches the display or extend commands. With a
+// session, its receiver's position gives no row and no other takes it.
+TEST(Rows, FortyReceiversGiveRowsForTheFirstThirtyTwoPositionsOnly) {
+  Fixture f;
+  ASSERT_NE(f.list, nullptr);
+  ReceiverMap map;
+  for (int i = 10; i < 50; ++i) {
+    const std::string a = "127.0.1." + std::to_string(i);
+    map[ReceiverKey(a)] = Entry(("Rx" + std::to_string(i)).c_str(), a.c_str());
+  }
+  f.panel->UpdateReceiverMap(map);
+  std::vector<std::wstring> names = f.RowNames();
+  ASSERT_EQ(names.size(), 32u);
+  EXPECT_EQ(names.front(), L"Rx10");
+  EXPECT_EQ(names.back(), L"Rx41");
+
+  f.list->HandleKey(VK_END);
+  Pump(200);
+  CCtrlOneUser* last = f.list->RowFor(ReceiverKey("127.0.1.41"));
+  ASSERT_NE(last, nullptr);
+  const POINT c = CentreOf(last->button.m_hWnd);
+  f.owner.got.clear();
+  Click(c.x, c.y);
+  Pump(300);
+  EXPECT_EQ(f.owner.Commands(), (std::vector<UINT>{60032}));
+
+  f.panel->state.isMainWindow = true;
+  f.panel->state.sessionHost = "127.0.1.15";
+  f.panel->UpdateReceiverMap(map);
+  names = f.RowNames();
+  EXPECT_EQ(names.size(), 31u);
+  EXPECT_EQ(names.back(), L"Rx41");
+  EXPECT_EQ(f.list->RowFor(ReceiverKey("127.0.1.42")), nullptr);
 }
 
 TEST(Rows, ADoubleClickSendsOneCommandAndAClickASecondLaterAnother) {

@@ -129,7 +129,8 @@ TEST(Tray, RealClicksShowTheCentredSessionWindowAndTheMenuWhoseAboutOpensOneBox)
   HWND icon = nullptr;
   ASSERT_TRUE(PumpUntil([&] { return (icon = FindTrayIcon()) != nullptr; }, 10000)) << "no tray icon";
 
-  // Left click: the session window, centred on the 1280 x 720 screen.
+  // Left click: the session window (its panel's 303 x 453 at 100 %),
+  // centred on the 1280 x 720 screen.
   const POINT at = CentreOf(icon);
   Click(at.x, at.y);
   ASSERT_TRUE(PumpUntil([&] {
@@ -137,10 +138,10 @@ TEST(Tray, RealClicksShowTheCentredSessionWindowAndTheMenuWhoseAboutOpensOneBox)
   }, 10000));
   RECT r{};
   GetWindowRect(main.SessionWindow()->m_hWnd, &r);
-  EXPECT_EQ(r.left, 413);
-  EXPECT_EQ(r.top, 21);
-  EXPECT_EQ(r.right - r.left, 453);
-  EXPECT_EQ(r.bottom - r.top, 678);
+  EXPECT_EQ(r.left, (1280 - 303) / 2);
+  EXPECT_EQ(r.top, (720 - 453) / 2);
+  EXPECT_EQ(r.right - r.left, 303);
+  EXPECT_EQ(r.bottom - r.top, 453);
 
   // Right click: the menu; About is chosen, asked for once more while its
   // box is open, and the box closed.

@@ -327,3 +327,112 @@ TEST(MdnsQuerier, RecordsBelongToTheirInterface) {
   EXPECT_GT(q.TakeOutgoing().size(), 0u);
   EXPECT_GT(before, 0u);
 }
+
+namespace {
+
+// A response of count TXT records of one owner, each with its own content
+// ("k=<first + i>"), the owner written once and pointed at after that, as a
+// responder packs them to fit many into one datagram.
+std::vector<uint8_t> TxtFlood(const std::string& owner, int first, int count, bool flush) {
+  std::vector<uint8_t> out = {0, 0, 0x84, 0, 0, 0, static_cast<uint8_t>(count >> 8),
+                              static_cast<uint8_t>(count), 0, 0, 0, 0};
+  for (int i = 0; i < count; ++i) {
+    if (i == 0) {
+      for (const std::string& label : N(owner).labels) {
+        out.push_back(static_cast<uint8_t>(label.size()));
+        out.insert(out.end(), label.begin(), label.end());
+      }
+      out.push_back(0);
+    } else {
+      out.push_back(0xC0);
+      out.push_back(0x0C);
+    }
+    const std::string item = "k=" + std::to_string(first + i);
+    const uint16_t cls = flush ? 0x8001 : 0x0001;
+    const uint8_t fixed[] = {0, kTypeTXT, static_cast<uint8_t>(cls >> 8), static_cast<uint8_t>(cls), 0, 0, 0x11,
+                             0x94, 0, static_cast<uint8_t>(item.size() + 1)};  // TTL 4500
+    out.insert(out.end(), fixed, fixed + sizeof(fixed));
+    out.push_back(static_cast<uint8_t>(item.size()));
+    out.insert(out.end(), item.begin(), item.end());
+  }
+  return out;
+}
+
+// The subscriptions a caller makes that resolves every service the browse
+// adds, as the discovery thread does.
+struct ResolvingCaller {
+  Querier* q;
+  size_t refused = 0;
+  void Take(uint64_t now) {
+    for (const Event& e : q->TakeEvents())
+      if (e.kind == EventKind::kBrowseAdd && q->Resolve(e.ifIndex, e.name, now) == 0) ++refused;
+  }
+};
+
+}  // namespace
+
+// One responder that floods one name: the cache keeps a bounded number of
+// its records, so the other names' records stay and every later datagram
+// of that name costs bounded work.
+TEST(MdnsQuerier, FloodOfOneNameIsHeldToThePerNameBound) {
+  const QuerierConfig c = Fixed();
+  Querier q(c);
+  q.SetInterfaces({1}, 0);
+  q.Resolve(1, kTestRx, 0);
+  Feed(&q, TestRxAnnouncement(), 0);
+  for (int d = 0; d < 11; ++d) Feed(&q, TxtFlood("Flood._raop._tcp.local.", d * 400, 400, false), 10 + d);
+  EXPECT_LE(q.CacheRecordsOf(N("Flood._raop._tcp.local.")), c.maxRecordsPerName);
+  EXPECT_EQ(q.CacheRecordsOf(kTestRx), 2u);  // SRV and TXT of the real receiver
+  EXPECT_EQ(q.CacheSize(), c.maxRecordsPerName + 4);
+  EXPECT_LT(c.maxRecordsPerName, c.maxCacheRecords);
+}
+
+// Cache flush: what the datagram repeats stays, the rest of that name and
+// type goes one second later; each cached record is looked at once per
+// datagram, however many records the datagram holds.
+TEST(MdnsQuerier, CacheFlushLooksAtEachCachedRecordOnce) {
+  QuerierConfig c = Fixed();
+  c.maxRecordsPerName = 1000;
+  Querier q(c);
+  q.SetInterfaces({1}, 0);
+  const std::string owner = "Flood._raop._tcp.local.";
+  Feed(&q, TxtFlood(owner, 0, 200, false), 0);
+  ASSERT_EQ(q.CacheRecordsOf(N(owner)), 200u);
+  const uint64_t before = q.FlushChecks();
+  // 100 of the cached ones again (k=100..199), and 100 new.
+  Feed(&q, TxtFlood(owner, 100, 200, true), 5000);
+  EXPECT_LE(q.FlushChecks() - before, 200u);
+  EXPECT_EQ(q.CacheRecordsOf(N(owner)), 300u);
+  Clock clock(&q);
+  clock.RunTo(5990);
+  EXPECT_EQ(q.CacheRecordsOf(N(owner)), 300u);
+  clock.RunTo(6000);
+  EXPECT_EQ(q.CacheRecordsOf(N(owner)), 200u);
+}
+
+// Spoofed services: a caller that resolves every browse add gets its
+// resolves refused past the bound, so subscriptions, and the queries they
+// send, stay bounded.
+TEST(MdnsQuerier, LiveSubscriptionsStayWithinTheirBound) {
+  QuerierConfig c = Fixed();
+  Querier q(c);
+  q.SetInterfaces({1}, 0);
+  q.Browse(0, kRaop, 0);
+  ResolvingCaller caller{&q};
+  Clock clock(&q);
+  for (int d = 0; d < 30; ++d) {
+    std::vector<Record> ptrs;
+    for (int i = 0; i < 150; ++i)
+      ptrs.push_back(Ptr("_raop._tcp.local.", "S" + std::to_string(d * 150 + i) + "._raop._tcp.local.", 4500));
+    Feed(&q, Response(ptrs), clock.now());
+    caller.Take(clock.now());
+    clock.RunTo(clock.now() + 100);
+  }
+  EXPECT_LE(q.SubscriptionCount(), c.maxSubscriptions);
+  EXPECT_GT(caller.refused, 0u);
+  // A cancelled subscription makes room again.
+  const size_t live = q.SubscriptionCount();
+  q.Cancel(2);
+  EXPECT_NE(q.Resolve(1, kTestRx, clock.now()), 0u);
+  EXPECT_EQ(q.SubscriptionCount(), live);
+}

@@ -313,9 +313,200 @@ def case_extend_desktop(c):
     c.exit_by_event()
 
 
+# --- the flood -----------------------------------------------------------------
+
+RESPONDER = os.path.join(pc.ROOT, "tools", "test-receiver", "mdns_responder.py")
+ROWS = 32  # listed positions 0-31 have rows (WM_COMMAND 60001-60032)
+
+
+class Flood:
+    """A hostile responder of our own: announces count receivers on port
+    47000 (every tenth with an empty TXT record); stop() withdraws them all."""
+
+    def __init__(self, c, prefix, count=100):
+        self.c = c
+        self.prefix = prefix
+        self.path = os.path.join(c.out, "responder-%s.log" % prefix)
+        self.proc = c.background([sys.executable, RESPONDER, "--flood", str(count), "--prefix", prefix,
+                                  "--port", "47000", "--empty-every", "10", "--seconds", "400"],
+                                 os.path.basename(self.path))
+        self.listed = []
+        deadline = time.time() + 15
+        while time.time() < deadline:
+            text = open(self.path).read()
+            if "announcing" in text:
+                self.listed = [tuple(l.split()[1:3]) for l in text.splitlines() if l.startswith("listed ")]
+                break
+            time.sleep(0.1)
+        c.check(len(self.listed) == count - count // 10, "the responder did not start: %s" % self.listed)
+
+    def in_key_order(self):
+        """(name, address) in the program's key order: the address padded to 15."""
+        return sorted(self.listed, key=lambda na: na[1].ljust(15))
+
+    def found(self):
+        log = self.c.log()
+        return sum(1 for n, a in self.listed if FOUND % (n, a, 47000) in log)
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(15)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+def program_rss_kb():
+    """Resident memory of this namespace's Tessarine.exe (its Wine process),
+    found by its command line and its prefix; None when not found."""
+    prefix = os.environ.get("WINEPREFIX")
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            cmd = open("/proc/%s/cmdline" % pid, "rb").read()
+            if b"Tessarine.exe" not in cmd:
+                continue
+            env = open("/proc/%s/environ" % pid, "rb").read().split(b"\0")
+            if ("WINEPREFIX=%s" % prefix).encode() not in env:
+                continue
+            for line in open("/proc/%s/status" % pid):
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+        except OSError:
+            continue
+    return None
+
+
+def window_counts(c):
+    rc, out = c.ctl("windows")
+    m = re.search(r"windows (\d+) top-level (\d+) tooltips (\d+) gdi (\d+) user (\d+)", out)
+    return dict(zip(("windows", "top", "tooltips", "gdi", "user"), map(int, m.groups()))) if m else {}
+
+
+def list_area(c):
+    """The centre x and the top and bottom of the session window's list, on the screen."""
+    rc, out = c.ctl("session", "5000")
+    m = re.search(r"session window at (-?\d+),(-?\d+) (\d+)x(\d+)", out)
+    if not m:
+        return None
+    x, y, w, h = map(int, m.groups())
+    return x + w // 2, y + 140, y + h - 40
+
+
+def hover_rows(c, area):
+    """The mouse over the list from top to bottom, as a person moves it."""
+    x, top, bottom = area
+    for y in range(top, bottom, 20):
+        subprocess.run(["xdotool", "mousemove", str(x), str(y)], env=dict(os.environ, DISPLAY=c.display))
+        time.sleep(0.05)
+    subprocess.run(["xdotool", "mousemove", "5", "700"], env=dict(os.environ, DISPLAY=c.display))
+
+
+def flood_round(c, prefix):
+    """Announces 100 receivers; waits until every one with a TXT record is
+    found and a publication has followed; returns the flood."""
+    flood = Flood(c, prefix)
+    t0 = time.time()
+    want = len(flood.listed)
+    while time.time() - t0 < 90 and flood.found() < want:
+        time.sleep(0.5)
+    c.check(flood.found() == want, "%s: %d of %d receivers found" % (prefix, flood.found(), want))
+    print("FIGURE %s: announcement to all %d found: %d ms" % (prefix, want, (time.time() - t0) * 1000))
+    time.sleep(6)  # a publication of the whole list
+    rc, out = c.ctl("wait-rows", str(ROWS), "15000")
+    c.check(rc == 0, "%s: not %d rows: %s" % (prefix, ROWS, out))
+    rows = [l for l in out.splitlines()[2:]]
+    expected = [n for n, a in flood.in_key_order()[:ROWS]]
+    c.check(rows == expected, "%s: rows are not the first %d in key order:\n%s\n%s" % (prefix, ROWS, rows, expected))
+    return flood
+
+
+def case_flood(c):
+    """A hostile responder announces 100 receivers on port 47000 (every
+    tenth with an empty TXT record): the session window lists 32 rows (the
+    first 32 in key order), clicking the last one (scrolled to with the
+    wheel) connects to that row's receiver and changes no display; two more
+    floods after withdrawals leave window, tooltip and memory counts where
+    the first left them; withdrawing all empties the list."""
+    seconds = 6
+    rc, displays = c.ctl("displays")
+    c.launch()
+    c.ctl(*TRAY_LEFT_CLICK)
+    rc, out = c.ctl("session", "15000")
+    c.check(rc == 0, "the session window did not show: %s" % out)
+    area = list_area(c)
+
+    flood = flood_round(c, "R1")
+    c.shot("flood-100-announced")
+    log = c.log()
+    c.check("[UI] 90 receivers listed, rows for the first 32 only" in log, "the longer list was not logged")
+    c.check("zero-length txt record" in log, "no empty TXT record was seen")
+    hover_rows(c, area)
+    first = window_counts(c)
+    rss1 = program_rss_kb()
+    print("FIGURE after the first flood: %s, resident %s kB" % (first, rss1))
+
+    # The last row, scrolled to with the wheel as a person does.
+    name, address = flood.in_key_order()[ROWS - 1]
+    procs = pc.start_receivers(c, address, seconds)
+    x, top, bottom = area
+    subprocess.run(["xdotool", "mousemove", str(x), str(top + 100), "click", "--repeat", "40", "--delay", "30", "5"],
+                   env=dict(os.environ, DISPLAY=c.display))
+    time.sleep(0.5)
+    c.shot("flood-scrolled-to-the-last-row")
+    rc, out = c.ctl("click-row", str(ROWS - 1))
+    c.check(rc == 0, "no last row to click: %s" % out)
+    rc, out = c.ctl("wait-status", "Mirror to %s" % address, "20000")
+    c.check(rc == 0, "the last row did not connect to %s (%s): %s" % (name, address, out))
+    rc, out = c.ctl("wait-header", name, "10000")
+    c.check(rc == 0, "the header does not name %s: %s" % (name, out))
+    time.sleep(seconds)
+    c.shot("flood-mirroring-the-last-row")
+    c.check(c.ctl("displays")[1] == displays, "a display setting changed")
+    c.ctl("send-command", "32779")
+    s = mirror_summary(c, procs)
+    c.check(s.get("outcome") == "streaming" and ((s.get("decode") or {}).get("frames") or 0) > 0,
+            "the receiver at %s saw no stream: %s" % (address, s.get("violations")))
+    c.check("is no row's" not in c.log() and "names no display" not in c.log(), "a command left its range")
+
+    # Withdrawn, then two more floods of new names, each hovered over as the
+    # first: the second and third leave the counts where they were (the
+    # session header's buttons, shown once, hold tooltips of their own since).
+    counts = {}
+    for prefix in ("R2", "R3"):
+        t = time.time()
+        flood.stop()
+        rc, out = c.ctl("wait-rows", "0", "20000")
+        c.check(rc == 0, "withdrawing all did not empty the list: %s" % out)
+        print("FIGURE withdrawal of all to an empty list: %d ms" % ((time.time() - t) * 1000))
+        flood = flood_round(c, prefix)
+        hover_rows(c, area)
+        counts[prefix] = (window_counts(c), program_rss_kb())
+        print("FIGURE after flood %s: %s, resident %s kB" % (prefix, counts[prefix][0], counts[prefix][1]))
+    c.shot("flood-third-round")
+    (second, rss2), (third, rss3) = counts["R2"], counts["R3"]
+    if first and second and third:
+        c.check(third["windows"] <= second["windows"] + 2, "windows grew: %s -> %s" % (second, third))
+        c.check(third["tooltips"] <= second["tooltips"] + 1, "tooltips grew: %s -> %s" % (second, third))
+        c.check(third["windows"] <= first["windows"] + 8, "windows grew: %s -> %s" % (first, third))
+        if second["gdi"]:
+            c.check(third["gdi"] <= second["gdi"] + 20, "GDI objects grew: %s -> %s" % (second, third))
+    else:
+        c.check(False, "no window counts: %s %s %s" % (first, second, third))
+    if rss1 and rss2 and rss3:
+        c.check(rss3 <= rss2 + 8 * 1024 and rss3 <= rss1 + 30 * 1024,
+                "resident memory grew: %d, %d, %d kB" % (rss1, rss2, rss3))
+    flood.stop()
+    rc, out = c.ctl("wait-rows", "0", "20000")
+    c.check(rc == 0, "withdrawing all did not empty the list: %s" % out)
+    c.shot("flood-withdrawn")
+    c.exit_by_event()
+
+
 def main():
     def prepare(c, case):
-        if case != "extend_desktop":
+        if case not in ("extend_desktop", "flood"):
             require_inside_avahi()
     return pc.run_main(DiscoveryCase, globals(), prepare)
 

@@ -119,14 +119,16 @@ class SessionCase(pc.Case):
 def start_receivers(c, host, seconds, raop=True):
     """The mirroring receiver on host:7100 (and the RAOP receiver on
     host:47000), each in OUT_DIR/<host>/; returns (processes, the wall
-    time the mirroring receiver's clock started)."""
+    time the mirroring receiver's clock started: when it wrote its port
+    file, just before it starts that clock)."""
     out = os.path.join(c.out, host)
     os.makedirs(out, exist_ok=True)
     rx_dir = os.path.join(ROOT, "tools", "test-receiver")
     log = os.path.join(out, "receiver.log")
     t0 = time.time()
     procs = [c.background([sys.executable, os.path.join(rx_dir, "receiver.py"), "--host", host, "--port", "7100",
-                           "--out", os.path.join(out, "receiver"), "--width", "1280", "--height", "720",
+                           "--out", os.path.join(out, "receiver"), "--port-file", os.path.join(out, "port"),
+                           "--width", "1280", "--height", "720",
                            "--timeout", str(seconds + 120), "--idle-timeout", "30"], os.path.join(host, "receiver.log"))]
     logs = [log]
     if raop:
@@ -136,7 +138,8 @@ def start_receivers(c, host, seconds, raop=True):
         logs.append(os.path.join(out, "raop-receiver.log"))
     for _ in range(100):
         if all(os.path.exists(p) and "LISTENING" in open(p).read() for p in logs):
-            return procs, t0
+            port_file = os.path.join(out, "port")
+            return procs, os.path.getmtime(port_file) if os.path.exists(port_file) else t0
         time.sleep(0.1)
     c.check(False, "the receivers at %s did not start" % host)
     return procs, t0
@@ -385,6 +388,151 @@ def case_about_and_errors(c):
             p.wait(20)
         except subprocess.TimeoutExpired:
             c.check(False, "the error dialog of kind %d did not close" % kind)
+
+
+# The session window at each scale: its size, and what it looks like in
+# each of its states.
+PANEL_SIZE = {96: (303, 453), 120: (378, 566), 144: (454, 679)}
+
+
+def set_scale(c, logpixels):
+    """The display's DPI for programs started from now on (HKCU "Control
+    Panel\\Desktop" LogPixels; Windows 10, where a monitor's DPI is read)."""
+    if logpixels == 96:
+        return
+    for args in (["HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(logpixels)],
+                 ["HKCU\\Software\\Wine", "/v", "Version", "/d", "win10"]):
+        subprocess.run([c.wine_run, "reg", "add"] + args + ["/f"], stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["wineserver", "-k"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    subprocess.run(["wineserver", "-w"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+
+
+def at_ms(out):
+    """The wall time (s) a tessctl line gives as "at N" (ms since 1970)."""
+    m = re.search(r"at (\d{12,})", out)
+    return int(m.group(1)) / 1000.0 if m else None
+
+
+def waiting(c, name, *args):
+    """A tessctl wait started in the background before what it waits for;
+    returns a function that collects its output."""
+    log = "%s.log" % name
+    p = c.background([c.wine_run, os.path.join(c.bin, "tessctl.exe")] + [str(a) for a in args], log)
+    time.sleep(1.5)  # polling by now
+
+    def result():
+        try:
+            p.wait(60)
+        except subprocess.TimeoutExpired:
+            p.terminate()
+        out = open(os.path.join(c.out, log), encoding="utf-8", errors="replace").read().strip()
+        print("tessctl %s -> %s: %s" % (" ".join(str(a) for a in args), p.returncode, out), flush=True)
+        return p.returncode, out
+    return result
+
+
+def session_states(c, logpixels):
+    """At the given DPI: the session window is as large as its panel (no
+    band of the frame around it), centred; idle, mirroring, after the
+    receiver went, and connecting (to a receiver that leaves GET
+    unanswered), each in a screenshot. The header follows the session both ways within about
+    a second: it names the receiver at most 1.5 s after the click (which
+    waits its second before connecting) and goes at most 2.5 s after the
+    receiver did. Each step starts right after the window was shown again,
+    just before, which puts the next 5 s publication of the list about 4 s
+    after it, out of those bounds."""
+    good, stalled = "127.0.0.2", "127.0.0.3"
+    set_scale(c, logpixels)
+    rx, t0 = start_receivers(c, good, 150)
+    stall = c.background([sys.executable, os.path.join(ROOT, "tools", "test-receiver", "receiver.py"), "--host",
+                          stalled, "--port", "7100", "--out", os.path.join(c.out, stalled), "--misbehave", "stall",
+                          "--observe", "60", "--timeout", "150"], "stalled-receiver.log")
+    pattern(c, 200)
+    c.launch()
+    out = c.show_session()
+    w, h = PANEL_SIZE[logpixels]
+    m = re.search(r"at (-?\d+),(-?\d+) (\d+)x(\d+)", out)
+    if c.check(m is not None, "no session window position: %s" % out):
+        x, y, fw, fh = map(int, m.groups())
+        print("FIGURE session window at %d %% scale: %dx%d at %d,%d" % (logpixels * 100 // 96, fw, fh, x, y))
+        c.check((fw, fh) == (w, h), "the session window is %dx%d, its panel %dx%d" % (fw, fh, w, h))
+        c.check(x == (1280 - fw) // 2 and y == (720 - fh) // 2, "the session window is not centred: %s" % out)
+    c.check("header hidden" in out, "the header shows before any session: %s" % out)
+    for host in (good, stalled):
+        c.type_address(host)
+        rc, out = c.ctl("wait-listed", host, str(int((PUBLICATION_S + 2.5) * 1000)))
+        c.check(rc == 0, "%s was not listed: %s" % (host, out))
+    time.sleep(0.5)
+    c.shot("idle")
+
+    # A left click on the tray icon shows the window again (and restarts
+    # its publication timer): one tessctl call, right before the step.
+    rc, out = c.ctl("tray")
+    tray = out.split()[:2]
+
+    # Mirroring, from the idle window.
+    header = waiting(c, "wait-header-good", "wait-header", good, "15000")
+    c.ctl("click", *tray)
+    rc, out = c.ctl("click-row", good)
+    clicked = at_ms(out)
+    rc, out = header()
+    shown = at_ms(out)
+    if c.check(rc == 0 and clicked and shown, "the header did not name %s: %s" % (good, out)):
+        print("FIGURE header named %s %.2f s after the click" % (good, shown - clicked))
+        c.check(shown - clicked <= 2.5, "the header came %.2f s after the click" % (shown - clicked))
+    rc, out = c.ctl("wait-unlisted", good, "3000")
+    c.check(rc == 0, "%s's row stayed in the list while mirroring to it: %s" % (good, out))
+    time.sleep(2.0)
+    c.shot("mirroring")
+
+    # The receiver goes away mid-session.
+    gone = waiting(c, "wait-no-header", "wait-no-header", "15000")
+    c.ctl("click", *tray)
+    for p in rx[:1]:
+        p.terminate()
+    went = time.time()
+    rc, out = gone()
+    hidden = at_ms(out)
+    if c.check(rc == 0 and hidden, "the header stayed after the receiver went: %s" % out):
+        print("FIGURE header gone %.2f s after the receiver went" % (hidden - went))
+        c.check(hidden - went <= 2.5, "the header went %.2f s after the receiver" % (hidden - went))
+    rc, out = c.ctl("wait-listed", good, "3000")
+    c.check(rc == 0, "%s is not back in the list: %s" % (good, out))
+    time.sleep(1.0)
+    c.shot("receiver-gone")
+
+    # Connecting, to a receiver that never answers; the header's stop ends it.
+    c.show_session()
+    rc, out = c.ctl("click-row", stalled)
+    rc, out = c.ctl("wait-header", stalled, "8000")
+    c.check(rc == 0, "no header while connecting to %s: %s" % (stalled, out))
+    time.sleep(1.0)
+    c.shot("connecting")
+    c.ctl("panel-click", STOP_BUTTON)
+    c.check(c.wait_header_hidden(10), "the header still shows after its stop")
+    end_receivers(rx)
+    stall.terminate()
+    # The receiver writes its packet log when it ends.
+    pics = [r[0] for r in packets(c, good, t0) if r[1] == "bitstream" and r[2] > 128]
+    if shown and c.check(pics, "no pictures reached %s" % good):
+        print("FIGURE header named %s %.2f s after the first picture reached it" % (good, shown - pics[0]))
+        c.check(shown - pics[0] <= 1.5, "the header came %.2f s after the first picture" % (shown - pics[0]))
+    s = summary(c, good)
+    c.check(s.get("outcome") == "streaming", "%s was not mirrored to: %s" % (good, s.get("violations")))
+    c.exit_by_event()
+
+
+def case_states_100(c):
+    session_states(c, 96)
+
+
+def case_states_125(c):
+    session_states(c, 120)
+
+
+def case_states_150(c):
+    session_states(c, 144)
 
 
 def main():

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -31,6 +32,7 @@ struct Script {
   DNSServiceErrorType addrError = 0;
   DNSServiceErrorType resolveProcessError = 0;  // ProcessResult of the resolve fails
   bool blockInProcess = false;                  // ProcessResult of the browse never returns
+  std::string silentPrefix = "Silent";          // resolves of these names never answer
 };
 
 struct FakeRef {
@@ -52,6 +54,8 @@ struct Fake {
   // What the discovery asked for.
   std::vector<std::string> resolveCalls;  // "flags if name type domain"
   std::vector<std::string> lookupCalls;   // "flags if protocol host"
+  int openResolves = 0;
+  int peakOpenResolves = 0;
 
   FakeRef* Make(int kind, void* context) {
     auto* r = new FakeRef();
@@ -64,6 +68,7 @@ struct Fake {
     int len = sizeof(r->self);
     getsockname(r->sock, reinterpret_cast<sockaddr*>(&r->self), &len);
     refs.push_back(r);
+    if (kind == 1) peakOpenResolves = std::max(peakOpenResolves, ++openResolves);
     return r;
   }
   void Queue(FakeRef* r, std::function<void()> f) {
@@ -118,6 +123,8 @@ DNSServiceErrorType DNSSD_API FakeResolve(DNSServiceRef* out, DNSServiceFlags fl
   FakeRef* r = g_fake->Make(1, ctx);
   g_fake->resolveReply = reply;
   const Script s = g_fake->script;
+  *out = AsRef(r);
+  if (std::string(name).rfind(s.silentPrefix, 0) == 0) return 0;
   g_fake->Queue(r, [=] {
     g_fake->resolveReply(AsRef(r), 0, 3, s.resolveError, "TestRx._raop._tcp.local.", "rx1.local.",
                          htons(47000), static_cast<uint16_t>(s.txt.size()),
@@ -176,6 +183,7 @@ void DNSSD_API FakeDeallocate(DNSServiceRef ref) {
   FakeRef* r = Of(ref);
   EXPECT_FALSE(r->ended) << "operation ended twice";
   r->ended = true;
+  if (r->kind == 1) --g_fake->openResolves;
   closesocket(r->sock);
   r->sock = INVALID_SOCKET;
 }
@@ -245,9 +253,10 @@ class Discovery : public ::testing::Test {
     g_removed.clear();
     logMark = ReadLog().size();
   }
-  void Start(const DnsSdApi* api = &kFakeApi) {
+  void Start(const DnsSdApi* api = &kFakeApi, const DiscoveryLimits& limits = DiscoveryLimits()) {
     discovery = new CBonjourDiscovery();
     discovery->SetDnsSdApi(api);
+    discovery->SetLimits(limits);
     ASSERT_EQ(discovery->Start(&owner, OnFound, OnRemoved), 0);
   }
   // The log written since the last Fresh().
@@ -325,7 +334,8 @@ TEST_F(Discovery, ReportsAResolvedReceiverOnceWithNameAddressAndPort) {
   discovery->Stop();
   EXPECT_EQ(fake().Count(0, true), 1);
   EXPECT_EQ(BonjourPendingOperationCount(), 0u);
-  EXPECT_EQ(BonjourEntryCount(), 1u);
+  // The entry went with its last operation: the owner keeps a copy.
+  EXPECT_EQ(BonjourEntryCount(), 0u);
   delete discovery;
   discovery = nullptr;
   EXPECT_EQ(BonjourEntryCount(), 0u);
@@ -455,4 +465,69 @@ TEST_F(Discovery, ThreadBlockedInTheLibraryIsTerminatedAfterFiveSeconds) {
   EXPECT_GE(took, 4900u);
   EXPECT_LE(took, 7000u);
   EXPECT_FALSE(discovery->IsRunning());
+}
+
+// Services whose resolves never answer (empty TXT records, spoofed
+// pointers) end after the time-out and make room for the next, so every
+// service the browse adds is resolved in turn however many never answer.
+TEST_F(Discovery, ResolvesThatNeverAnswerEndAndLaterServicesAreStillServed) {
+  fake().script.browseEvents.clear();
+  for (int i = 0; i < 80; ++i) fake().script.browseEvents.push_back({kDNSServiceFlagsAdd, "Silent" + std::to_string(i)});
+  for (int i = 0; i < 20; ++i) fake().script.browseEvents.push_back({kDNSServiceFlagsAdd, "Rx" + std::to_string(i)});
+  DiscoveryLimits limits;
+  limits.resolveTimeoutMs = 300;
+  Start(&kFakeApi, limits);
+  EXPECT_TRUE(WaitFor([&] { return Found() == 20; }, 30000)) << Found() << " of 20 found";
+  EXPECT_TRUE(WaitFor([&] { return fake().Count(1, false) == 0; }, 10000));
+  EXPECT_LE(fake().peakOpenResolves, static_cast<int>(limits.maxLiveLookups));
+  EXPECT_NE(Log().find("[mDNS]Resolve(Silent0): no answer within 300 ms, ended"), std::string::npos);
+  discovery->Stop();
+  EXPECT_EQ(BonjourEntryCount(), 0u);
+}
+
+// A flood of services: at most maxLiveLookups resolves are open, at most
+// maxWaiting wait for a turn, the rest are dropped with a log line.
+TEST_F(Discovery, FloodOfServicesKeepsResolvesAndWaitingBounded) {
+  fake().script.browseEvents.clear();
+  for (int i = 0; i < 200; ++i) fake().script.browseEvents.push_back({kDNSServiceFlagsAdd, "Silent" + std::to_string(i)});
+  DiscoveryLimits limits;
+  limits.maxLiveLookups = 8;
+  limits.maxWaiting = 50;
+  limits.resolveTimeoutMs = 1000;
+  Start(&kFakeApi, limits);
+  auto dropped = [&] {
+    const std::string log = Log();
+    size_t n = 0;
+    for (size_t at = log.find("too many services waiting"); at != std::string::npos;
+         at = log.find("too many services waiting", at + 1))
+      ++n;
+    return static_cast<int>(n);
+  };
+  // Each service is either resolved in its turn (and ended, unanswered) or dropped.
+  ASSERT_TRUE(WaitFor([&] { return fake().Count(1, true) + dropped() == 200; }, 30000))
+      << fake().Count(1, true) << " resolved, " << dropped() << " dropped";
+  EXPECT_GE(fake().Count(1, true), 58);  // 8 open and 50 waiting always fit
+  EXPECT_GT(dropped(), 0);
+  EXPECT_EQ(fake().Count(1, false), 0);
+  EXPECT_LE(fake().peakOpenResolves, 8);
+  const std::string log = Log();
+  EXPECT_NE(log.find("): too many services waiting, not resolved"), std::string::npos);
+  EXPECT_EQ(log.find("[mDNS]Browse(Silent57, _raop._tcp., local.): too many"), std::string::npos);
+}
+
+// A service that goes away needs no resolve: its open and waiting ones end.
+TEST_F(Discovery, RemovalEndsTheServicesOpenAndWaitingResolves) {
+  fake().script.browseEvents = {{kDNSServiceFlagsAdd, "SilentA"}, {kDNSServiceFlagsAdd, "SilentB"},
+                                {0, "SilentB"}, {0, "SilentA"}};
+  DiscoveryLimits limits;
+  limits.maxLiveLookups = 1;  // SilentB waits
+  Start(&kFakeApi, limits);
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> g(g_seenMu);
+    return g_removed.size() == 2;
+  }));
+  EXPECT_TRUE(WaitFor([&] { return fake().Count(1, true) == 1; }));
+  Sleep(300);
+  EXPECT_EQ(fake().Count(1, false), 0);
+  EXPECT_EQ(fake().resolveCalls.size(), 1u);  // SilentB never started
 }

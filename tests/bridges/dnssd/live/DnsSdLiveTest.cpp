@@ -371,3 +371,33 @@ TEST_F(Live, DiscoveryReportsOnlyTheGoodReceiverAndStopsWithinASecond) {
   EXPECT_EQ(Occurrences(log, "[mDNS]RemoveOldEntry: TestRx._raop._tcp.local."), 1u) << log;
   EXPECT_EQ(Occurrences(log, "[mDNS] exiting..."), 1u) << log;
 }
+
+// The engine takes a bounded number of operations: past it a new one fails
+// as out of memory and leaves nothing behind; ending one makes room.
+TEST_F(Live, OperationsPastTheBoundAreRefusedUntilOneEnds) {
+  std::vector<DNSServiceRef> refs;
+  ResolveSeen r;
+  DNSServiceErrorType err = 0;
+  while (refs.size() < 1000) {
+    DNSServiceRef ref = reinterpret_cast<DNSServiceRef>(1);
+    const std::string name = "Spoof" + std::to_string(refs.size());
+    err = api->resolve(&ref, 0, 0, name.c_str(), "_raop._tcp", "local.", OnResolve, &r);
+    if (err != 0) {
+      EXPECT_EQ(ref, nullptr);
+      break;
+    }
+    refs.push_back(ref);
+  }
+  EXPECT_EQ(err, kDNSServiceErr_NoMemory);
+  EXPECT_EQ(refs.size(), 256u);
+  api->refDeallocate(refs.back());
+  refs.pop_back();
+  AddrSeen a;
+  DNSServiceRef lookup = nullptr;
+  EXPECT_EQ(api->getAddrInfo(&lookup, kDNSServiceFlagsTimeout, 0, kDNSServiceProtocol_IPv4, "nohost.local.",
+                             OnAddr, &a),
+            0);
+  if (lookup) refs.push_back(lookup);
+  for (DNSServiceRef ref : refs) api->refDeallocate(ref);
+  EXPECT_EQ(r.calls, 0);
+}
