@@ -108,6 +108,7 @@ std::wstring PasswordPrompt(LPARAM refused) {
 
 LRESULT CDlgPreference::OnPasswordRequest(WPARAM, LPARAM lParam) {
   CDlgInputBox box(cl::LoadResString(IDS_PASSWORD_TITLE), PasswordPrompt(lParam), this);
+  box.password = true;
   if (box.DoModal() != IDOK) return 0;
   params_.password = cl::WideToUtf8(box.result);
   OnConnectReceiver(0);

@@ -1,5 +1,11 @@
 #include "app/controls/CustomEdit.h"
 
+namespace {
+
+constexpr Gdiplus::TextRenderingHint kTextHint = Gdiplus::TextRenderingHintClearTypeGridFit;
+
+}  // namespace
+
 CCustomEdit::CCustomEdit() = default;
 CCustomEdit::~CCustomEdit() = default;
 
@@ -28,6 +34,9 @@ Gdiplus::FontFamily* CCustomEdit::Family() {
 int CCustomEdit::CountLines(Gdiplus::Graphics& g, const Gdiplus::Font& font, float w, float h) {
   Gdiplus::StringFormat format;
   format.SetAlignment(Gdiplus::StringAlignmentNear);
+  // Whole lines only: a line cut by the bottom edge does not count as
+  // visible, or the last line would stay cut at the end of the scroll range.
+  format.SetFormatFlags(Gdiplus::StringFormatFlagsLineLimit);
   Gdiplus::RectF box;
   INT fitted = 0, lines = 0;
   g.MeasureString(text.c_str(), -1, &font, Gdiplus::RectF(0, 0, w, h), &format, &box, &fitted, &lines);
@@ -44,6 +53,9 @@ int CCustomEdit::SetText(const std::wstring& t) {
   kit::MemSurface tmp;
   tmp.Create(wdc, 1, 1);
   Gdiplus::Graphics g(tmp.ok() ? tmp.dc() : wdc.get());
+  // Measured as painted: the hint changes the glyphs' widths and so where
+  // the lines break.
+  g.SetTextRenderingHint(kTextHint);
   Gdiplus::Font font(Family(), fontSize, fontStyle, static_cast<Gdiplus::Unit>(fontUnit));
   visibleLineCount = CountLines(g, font, w, h);
   lineCount = CountLines(g, font, w, h + 100000.0f);
@@ -101,7 +113,7 @@ LRESULT CCustomEdit::OnPaint(WPARAM, LPARAM) {
   drawn_ = true;
 
   Gdiplus::Graphics g(back_.dc());
-  g.SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
+  g.SetTextRenderingHint(kTextHint);
   if (Family()->GetLastStatus() == Gdiplus::FontFamilyNotFound) {
     LOGFONTW lf{};
     HFONT windowFont = reinterpret_cast<HFONT>(SendMessage(WM_GETFONT));

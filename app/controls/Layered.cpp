@@ -68,6 +68,7 @@ const cl::MessageMap* CTRSButton::GetMessageMap() const {
                                       cl::OnMessage(WM_MOUSELEAVE, &CTRSButton::OnMouseLeave),
                                       cl::OnMessage(WM_LBUTTONDOWN, &CTRSButton::OnLButtonDown),
                                       cl::OnMessage(WM_LBUTTONUP, &CTRSButton::OnLButtonUp),
+                                      cl::OnMessage(BM_SETCHECK, &CTRSButton::OnSetCheck),
                                   }};
   return &map;
 }
@@ -197,21 +198,36 @@ LRESULT CTRSButton::OnLButtonUp(WPARAM, LPARAM lParam) {
   RECT rc{};
   GetClientRect(m_hWnd, &rc);
   if (PtInRect(&rc, pt)) {
-    switch (GetStyle() & BS_TYPEMASK) {
-      case BS_CHECKBOX:
-      case BS_AUTOCHECKBOX:
-      case BS_RADIOBUTTON:
-      case BS_AUTORADIOBUTTON:
-        checked = !checked;
-        break;
-      default:
-        checked = false;
-    }
+    checked = IsCheckType() ? !checked : false;
   } else {
     hover = false;
   }
   UpdateState();
   return Default();
+}
+
+bool CTRSButton::IsCheckType() const {
+  switch (GetStyle() & BS_TYPEMASK) {
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// An auto check box toggles itself through BM_SETCHECK on a click and on
+// the Space bar alike; the dialog reads `checked`, so it follows.
+LRESULT CTRSButton::OnSetCheck(WPARAM wParam, LPARAM) {
+  const LRESULT r = Default();
+  const bool now = wParam == BST_CHECKED;
+  if (IsCheckType() && now != checked) {
+    checked = now;
+    UpdateState();
+  }
+  return r;
 }
 
 // ---------------------------------------------------------------- CTRSStatic

@@ -84,7 +84,9 @@ struct TRSButtonImages {
 
 // A framework button: one image per state, the window text over it. Over a
 // template push button, check box or radio button (a check box's or radio
-// button's release inside toggles `checked`).
+// button's release inside toggles `checked`; so does whatever else sets the
+// template control's check state, the Space bar on a focused auto check box
+// among them, so the picture always shows the state the control has).
 class CTRSButton : public CTRSWnd {
  public:
   enum Slot { kNormal = 0, kDisabled = 1, kHover = 2, kPressed = 3, kChecked = 4, kSlotCount = 5 };
@@ -128,6 +130,8 @@ class CTRSButton : public CTRSWnd {
   LRESULT OnMouseLeave(WPARAM, LPARAM);
   LRESULT OnLButtonDown(WPARAM, LPARAM);
   LRESULT OnLButtonUp(WPARAM, LPARAM);
+  LRESULT OnSetCheck(WPARAM, LPARAM);
+  bool IsCheckType() const;
   Gdiplus::Font* GetFont();
 
   std::unique_ptr<Gdiplus::Font> font_;

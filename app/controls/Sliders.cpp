@@ -32,20 +32,36 @@ void CCustomSliderCtrl::InitThumb() {
   if (!LoadPngImage(kThumbPng, &thumb_)) return;
   RECT r{};
   SendMessage(TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&r));
-  if (int len = ThumbLengthFor(r, static_cast<int>(thumb_->GetHeight())))
+  if (int len = ThumbLengthFor(r, static_cast<int>(thumb_->GetHeight()))) {
     SendMessage(TBM_SETTHUMBLENGTH, static_cast<WPARAM>(len), 0);
+    // The trackbar lays out its channel for the new length only when it is
+    // sized (or, under Wine, at its next own paint, which ours replaces):
+    // until then the thumb travels a channel made for the old length, and
+    // sits elsewhere at the same position later.
+    const SIZE sz = kit::ClientSize(m_hWnd);
+    SendMessage(WM_SIZE, SIZE_RESTORED, MAKELPARAM(sz.cx, sz.cy));
+  }
+  InvalidateRect(m_hWnd, nullptr, FALSE);
 }
 
 LRESULT CCustomSliderCtrl::OnPaint(WPARAM, LPARAM) {
+  // The trackbar invalidates only the rectangles its own thumb would cover,
+  // which are not where the picture thumb is drawn: the whole control is
+  // painted every time (it is small), so an old thumb never stays behind.
+  InvalidateRect(m_hWnd, nullptr, FALSE);
   {
     cl::CPaintDC pdc(m_hWnd);
-    SIZE sz = kit::ClientSize(m_hWnd);
-    if (background_.ok()) BitBlt(pdc, 0, 0, sz.cx, sz.cy, background_.dc(), 0, 0, SRCCOPY);
-    if (thumb_) {
-      RECT t{};
-      SendMessage(TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&t));
-      const int iw = static_cast<int>(thumb_->GetWidth());
-      kit::DrawImageOn(pdc, thumb_.get(), (sz.cx - iw) / 2, t.top, iw, t.bottom - t.top);
+    const SIZE sz = kit::ClientSize(m_hWnd);
+    kit::MemSurface frame;
+    if (frame.Create(pdc, sz.cx, sz.cy)) {
+      if (background_.ok()) BitBlt(frame.dc(), 0, 0, sz.cx, sz.cy, background_.dc(), 0, 0, SRCCOPY);
+      if (thumb_) {
+        RECT t{};
+        SendMessage(TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&t));
+        const int iw = static_cast<int>(thumb_->GetWidth());
+        kit::DrawImageOn(frame.dc(), thumb_.get(), (sz.cx - iw) / 2, t.top, iw, t.bottom - t.top);
+      }
+      BitBlt(pdc, 0, 0, sz.cx, sz.cy, frame.dc(), 0, 0, SRCCOPY);
     }
   }
   // The trackbar's own painting finds nothing left to paint.

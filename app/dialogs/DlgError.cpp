@@ -225,6 +225,7 @@ void CDlgError::DoDataExchange() {
 }
 
 void CDlgError::InitControls() {
+  closed_ = false;
   SetWindowPos(closeCross.m_hWnd, nullptr, 437, 7, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   closeCross.SetImages({137, 137, 136, 138, 0});
   AddChild(&closeCross);
@@ -322,11 +323,18 @@ LRESULT CDlgError::OnRaisePage(WPARAM wParam, LPARAM) {
 }
 
 LRESULT CDlgError::OnClose(WPARAM, LPARAM) {
+  Close();
+  return 0;
+}
+
+void CDlgError::Close() {
+  if (closed_) return;
+  closed_ = true;
   if (hideOwner && owner && owner->m_hWnd) owner->ShowWindow(SW_SHOW);
   if (kind == kBonjourAbsent && dontShowBox.checked) {
     CFrameUtility::SetShowBonjourWarning(CFrameUtility::GetShowBonjourWarning() | (1 << kind));
   }
-  return Default();
+  EndDialog(IDCANCEL);
 }
 
 void ShowErrorDialog(const std::wstring& message, int kind, cl::CWnd* owner, bool hideOwner) {

@@ -118,6 +118,10 @@ class CDlgError : public CTRSDialog {
 
   void DoDataExchange() override;
   void InitControls() override;
+  // Enter and Escape (the dialog manager's IDOK and IDCANCEL) close it as
+  // the cross, Close and WM_CLOSE do.
+  void OnOK() override { Close(); }
+  void OnCancel() override { Close(); }
 
   CTRSButton closeCross;     // 1055
   CTRSButton closeButton;    // 1054
@@ -138,6 +142,10 @@ class CDlgError : public CTRSDialog {
   LRESULT OnShowWindow(WPARAM, LPARAM);
   LRESULT OnRaisePage(WPARAM, LPARAM);
   LRESULT OnClose(WPARAM, LPARAM);
+  // The one way out: shows a hidden owner again, keeps "do not show
+  // again", and ends the dialog with its cancel result. Runs once.
+  void Close();
+  bool closed_ = false;
   static constexpr UINT_PTR kRaisePageTimer = 0x141;
 };
 

@@ -6,6 +6,14 @@
 #include "classlib/Resource.h"
 #include "engine/capture/MonitorList.h"
 
+namespace {
+
+// What a masked field shows for each character typed (the system's own
+// bullet, as the common controls' password edits show).
+constexpr wchar_t kPasswordChar = 0x25CF;
+
+}  // namespace
+
 CDlgInputBox::CDlgInputBox(const std::wstring& t, const std::wstring& p, cl::CWnd* parent)
     : cl::CDialog(kTemplateId, parent), title(t), promptText(p) {}
 
@@ -64,8 +72,16 @@ BOOL CDlgInputBox::OnInitDialog() {
 
   GrowForPrompt();
 
+  if (password) edit.SendMessage(EM_SETPASSWORDCHAR, kPasswordChar);
   if (!result.empty()) SetWindowTextW(edit.m_hWnd, result.c_str());
-  return TRUE;
+
+  // The template lists OK first, so the dialog manager's default focus
+  // would be OK: what the user types at once would be lost and Enter would
+  // confirm the old text. The field takes the focus instead, its text
+  // selected (the dialog manager selects an edit's text when it moves the
+  // focus there), and the dialog manager is told not to move it again.
+  SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit.m_hWnd), TRUE);
+  return FALSE;
 }
 
 void CDlgInputBox::GrowForPrompt() {

@@ -5,9 +5,12 @@
 //
 //   CDlgInputBox box(title, prompt, &owner);
 //   box.result = initialText;          // optional
+//   box.password = true;               // optional: the field shows bullets
 //   if (box.DoModal() == IDOK) use(box.result);
 //
-// Cancel leaves `result` as it was.
+// The box opens with the focus in the edit field and its text selected, so
+// what the user types at once replaces the initial text. Cancel leaves
+// `result` as it was.
 #pragma once
 
 #include <windows.h>
@@ -36,6 +39,9 @@ class CDlgInputBox : public cl::CDialog {
   std::wstring result;  // on entry the edit's initial text; after OK the text typed
   std::wstring title;
   std::wstring promptText;
+  // Set before DoModal when the box asks for a secret (a receiver's
+  // password): the field masks what is typed.
+  bool password = false;
   cl::CWnd okButton;
   cl::CWnd cancelButton;
 

@@ -27,13 +27,26 @@ constexpr UINT kPlaceHostDelayMs = 250;
 constexpr Gdiplus::ARGB kHeaderColour = 0xFF1C1C1C;
 constexpr Gdiplus::ARGB kMessageColour = 0xFEED1C24;
 
-// A host for the form: nothing of its own; keys never close it.
+// Posted by the host to the dialog when the host's activation changed.
+constexpr UINT WM_PROXY_HOST_ACTIVATE = WM_APP + 0x143;
+
+// A host for the form: nothing of its own; keys never close it. The form
+// lives in it, so it is the active window while the user types there, and
+// then the user's switch to another program deactivates it, not the
+// dialog: it tells the dialog, which places it again.
 class ProxyHost : public cl::CDialog {
  public:
   ProxyHost() : cl::CDialog(IDD_PROXY_HOST) {}
   ~ProxyHost() override { DestroyWindow(); }
   void OnOK() override {}
   void OnCancel() override {}
+
+ protected:
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+    const LRESULT r = cl::CDialog::WindowProc(message, wParam, lParam);
+    if (message == WM_ACTIVATE) ::PostMessageW(::GetWindow(m_hWnd, GW_OWNER), WM_PROXY_HOST_ACTIVATE, 0, 0);
+    return r;
+  }
 };
 
 std::wstring ItemText(HWND dialog, int id) {
@@ -314,6 +327,7 @@ const cl::MessageMap* CDlgProxy::GetMessageMap() const {
                                       cl::OnMessage(WM_WINDOWPOSCHANGED, &CDlgProxy::OnWindowPosChanged),
                                       cl::OnMessage(WM_ACTIVATE, &CDlgProxy::OnWindowPosChanged),
                                       cl::OnMessage(WM_TIMER, &CDlgProxy::OnPlaceTimer),
+                                      cl::OnMessage(WM_PROXY_HOST_ACTIVATE, &CDlgProxy::OnWindowPosChanged),
                                   }};
   return &map;
 }
@@ -376,26 +390,37 @@ void CDlgProxy::PlaceHost() {
   const RECT r = HostRect();
   const HWND h = host->m_hWnd;
   const UINT flags = SWP_NOACTIVATE | SWP_SHOWWINDOW;
-  // Wine restacks its X windows only when the order really changes, so the
-  // host first leaves the topmost band and then comes back to it: that
-  // lifts it over the dialog on the screen too, where a click lands.
-  SetWindowPos(h, HWND_NOTOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
   const HWND active = ::GetActiveWindow();
   if (active == m_hWnd || active == h) {
+    // Wine restacks its X windows only when the order really changes, so
+    // the host first leaves the topmost band and then comes back to it:
+    // that lifts it over the dialog on the screen too, where a click lands.
+    // (Once the form's buttons have made their tooltips, Wine puts the host
+    // under those topmost popups it owns and so outside the band; leaving
+    // it still brings the host to the top of the others.)
+    SetWindowPos(h, HWND_NOTOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
     SetWindowPos(h, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | flags);
     return;
   }
-  // The user is elsewhere: just above the dialog, under the window in use.
+  // The user is elsewhere: out of the topmost band, just above the dialog,
+  // under the window in use. Put there in one step: leaving the band first
+  // would bring it to the top of the others, and Wine lifts a window that
+  // comes to the top on the screen but never lowers one.
   const HWND above = ::GetWindow(m_hWnd, GW_HWNDPREV);
-  if (above && above != h) SetWindowPos(h, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | flags);
+  if (above && above != h)
+    SetWindowPos(h, above, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
+  else
+    SetWindowPos(h, HWND_NOTOPMOST, r.left, r.top, r.right - r.left, r.bottom - r.top, flags);
 }
 
 // The form's host follows the dialog and stays above it. Its owner alone
 // does not keep it there under Wine: it raises the layered dialog's X
 // window over the popup it owns once the X server has shown it, after
 // these messages, and then no click reaches the form. So the host is
-// topmost while the dialog is active, and is put back on top once more a
-// moment after every move, show or activation.
+// topmost while the dialog or the host is active, and is put back on top
+// once more a moment after every move, show or activation of either; when
+// the user goes elsewhere (another program, another window of this one),
+// it drops out of the topmost band to just above the dialog.
 LRESULT CDlgProxy::OnWindowPosChanged(WPARAM, LPARAM) {
   const LRESULT r = Default();
   PlaceHost();

@@ -17,7 +17,9 @@ bool Exists(const std::wstring& path) {
 }
 
 // One import: reads setup.iss, writes default.iss, and remembers whether
-// every write went through.
+// every write into the user's product key went through. A failed copy into
+// default.iss is logged and does not count: keeping setup.iss for it would
+// import the presets again over the user's own changes at every start.
 class Import {
  public:
   Import(const std::wstring& setup, const std::wstring& copy) : setup_(setup), copyPath_(copy) {}
@@ -30,9 +32,14 @@ class Import {
     GetPrivateProfileStringW(kSection, key, L"", buffer, kIssTextChars, setup_.c_str());
     return buffer;
   }
+  // The result of a product-key setter.
   void Stored(bool written) { ok_ = ok_ && written; }
   void CopyText(const wchar_t* key, const std::wstring& value) {
-    if (copy) Stored(WritePrivateProfileStringW(kSection, key, value.c_str(), copyPath_.c_str()) != FALSE);
+    if (!copy) return;
+    if (WritePrivateProfileStringW(kSection, key, value.c_str(), copyPath_.c_str()) || copyFailed_) return;
+    copyFailed_ = true;  // one line is enough: the rest fail alike
+    ZtLogger::Instance().Error("CNb5InitSetting::ApplySetting could not copy %S into default.iss: %lu", key,
+                               GetLastError());
   }
   void CopyInt(const wchar_t* key, int value) { CopyText(key, std::to_wstring(value)); }
   // Passwords go into default.iss enciphered or not at all: one too long
@@ -54,30 +61,32 @@ class Import {
  private:
   std::wstring setup_, copyPath_;
   bool ok_ = true;
+  bool copyFailed_ = false;
 };
 
 // default.iss emptied for this import: deleted, then made again (empty,
 // shared with every user) with a UTF-16 byte-order mark, so the ini
-// functions keep texts that the ANSI code page cannot hold.
-bool EmptyDefaultIss(const std::wstring& path) {
+// functions keep texts that the ANSI code page cannot hold. Failures are
+// logged.
+void EmptyDefaultIss(const std::wstring& path) {
   if (!DeleteFileW(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
       GetLastError() != ERROR_PATH_NOT_FOUND) {
     ZtLogger::Instance().Error("CNb5InitSetting::ApplySetting delete default file failed: %lu",
                                GetLastError());
-    return false;
+    return;
   }
   if (!CreateFileWithSA(path.c_str())) {
     ZtLogger::Instance().Error("CNb5InitSetting::ApplySetting create default file failed.");
-    return false;
+    return;
   }
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  static const BYTE kBom[2] = {0xFF, 0xFE};
   DWORD written = 0;
-  BOOL wrote = WriteFile(file, kBom, sizeof(kBom), &written, nullptr);
-  CloseHandle(file);
-  return wrote && written == sizeof(kBom);
+  static const BYTE kBom[2] = {0xFF, 0xFE};
+  const bool wrote = file != INVALID_HANDLE_VALUE && WriteFile(file, kBom, sizeof(kBom), &written, nullptr) &&
+                     written == sizeof(kBom);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!wrote) ZtLogger::Instance().Error("CNb5InitSetting::ApplySetting could not mark default file as UTF-16.");
 }
 
 }  // namespace
@@ -96,7 +105,8 @@ int CNb5InitSetting::ApplySetting() {
 int CNb5InitSetting::ApplySetting(const std::wstring& setupIss, const std::wstring& defaultIss) {
   if (!Exists(setupIss)) return 0;
   Import in(setupIss, defaultIss);
-  in.Stored(EmptyDefaultIss(defaultIss));
+  // Emptied on every import, also when nothing is to be copied.
+  EmptyDefaultIss(defaultIss);
   in.copy = in.Int(L"Nb5_ApplyToAllUser", 1) != 0;
 
   const struct {
@@ -149,7 +159,8 @@ int CNb5InitSetting::ApplySetting(const std::wstring& setupIss, const std::wstri
   }
 
   if (!in.ok()) {
-    ZtLogger::Instance().Error("CNb5InitSetting::ApplySetting: not every setting was written; setup.iss kept.");
+    ZtLogger::Instance().Error(
+        "CNb5InitSetting::ApplySetting: not every setting reached the product key; setup.iss kept.");
     return 0;
   }
   if (!DeleteFileW(setupIss.c_str())) {

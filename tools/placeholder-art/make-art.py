@@ -238,7 +238,9 @@ def preferences_background():
     c.frame(0, 0, 300, 380, INK)
     for y in (100, 150, 205, 292):  # thin rules between the groups of rows
         c.rect(12, y, 288, y + 1, (0xC9, 0xC0, 0xB4, 255))
-    c.glyph('P235', 262, 366, 1, (0x93, 0x91, 0x8F, 255))
+    # The picture's number where the panel's layout leaves the picture bare:
+    # the left end of the title band (Save covers the lower right corner).
+    c.glyph('P235', 8, 15, 1, (0x93, 0x91, 0x8F, 255))
     return c
 
 
@@ -317,7 +319,9 @@ def wizard_background():
         c.rect(x, 40, x + 1, 514, (0xD8, 0xDE, 0xE8, 255))
     for y in range(89, 514, 50):
         c.rect(0, y, 645, y + 1, (0xD8, 0xDE, 0xE8, 255))
-    c.glyph('P135', 600, 498, 1, (0x93, 0x91, 0x8F, 255))
+    # The number in the title band's left end: the pages cover everything
+    # below it (Decline the lower right corner).
+    c.glyph('P135', 8, 17, 1, (0x93, 0x91, 0x8F, 255))
     return c
 
 

@@ -1,11 +1,11 @@
 // ui-gallery OUTDIR
 // Shows every control of the kit in each of its states, the dialog bases,
-// a sample layered dialog, the input box, the busy overlay and the frames
-// of GIF 131, and writes a PNG of each (as the screen shows it) into OUTDIR
-// with an index.txt that says what each one should look like. States are
-// set the way the controls' own handlers set them (hover and leave
-// notifications, BM_SETSTATE, focus, enabling); the tests drive the same
-// states with real input.
+// a sample layered dialog, the input box, the error dialog, the busy
+// overlay and the frames of GIF 131, and writes a PNG of each (as the
+// screen shows it) into OUTDIR with an index.txt that says what each one
+// should look like. States are set the way the controls' own handlers set
+// them (hover and leave notifications, BM_SETSTATE, focus, enabling); the
+// tests drive the same states with real input.
 //
 // Run it on a display with a compositing manager (run-gallery.sh) so the
 // layered windows show blended as on Windows.
@@ -31,6 +31,7 @@
 #include "app/controls/PictureEx.h"
 #include "app/controls/Sliders.h"
 #include "app/controls/Statics.h"
+#include "app/dialogs/DlgError.h"
 #include "app/dialogs/DlgInputBox.h"
 #include "app/resources/resource.h"
 #include "classlib/Dialog.h"
@@ -625,6 +626,45 @@ void DialogBases(HWND* frameOut, std::unique_ptr<SampleFrame>* keep) {
   *keep = std::move(frame);
 }
 
+// ---------------------------------------------------------------- error dialog
+
+// The error dialog's first Bonjour page with its box, before and after the
+// Space bar on the focused box, and the general page.
+void ErrorDialogs() {
+  Backdrop checker({300, 150, 1000, 600}, true);
+  {
+    CDlgError dlg(L"", CDlgError::kBonjourAbsent, nullptr, false);
+    if (!dlg.Create(nullptr)) {
+      ++g_failures;
+      return;
+    }
+    dlg.ShowWindow(SW_SHOW);
+    SetForegroundWindow(dlg.m_hWnd);
+    Pump(500);
+    dlg.SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(dlg.dontShowBox.m_hWnd), TRUE);
+    SaveScreen(Around(dlg.m_hWnd, 20), L"error-dialog-bonjour",
+               L"the error dialog over a checker board (layered: rounded corners show the board): the Bonjour page "
+               L"with the two links and the icon, the box clear (light steel blue) beside \"Do not show this again\"");
+    // The box's own keyboard handling, as a Space press and release give it.
+    dlg.dontShowBox.SendMessage(WM_KEYDOWN, VK_SPACE, 0);
+    dlg.dontShowBox.SendMessage(WM_KEYUP, VK_SPACE, 0xC0000001);
+    Pump(200);
+    SaveScreen(Around(dlg.m_hWnd, 20), L"error-dialog-bonjour-box-checked",
+               L"the same after Space on the focused box: the box checked (green)");
+    dlg.DestroyWindow();
+  }
+  {
+    CDlgError dlg(L"Tessarine is already running in a different Windows user session.", CDlgError::kGeneral,
+                  nullptr, false);
+    if (!dlg.Create(nullptr)) return;
+    dlg.ShowWindow(SW_SHOW);
+    Pump(500);
+    SaveScreen(Around(dlg.m_hWnd, 20), L"error-dialog-general",
+               L"the general page: the icon and the message; no box");
+    dlg.DestroyWindow();
+  }
+}
+
 // ------------------------------------------------------------------- input box
 
 class CapturingInputBox : public CDlgInputBox {
@@ -639,12 +679,17 @@ class CapturingInputBox : public CDlgInputBox {
   LRESULT WindowProc(UINT m, WPARAM w, LPARAM l) override {
     if (m == WM_TIMER && w == 1) {
       KillTimer(1);
+      // What the user types lands where the focus is (WM_CHAR as typing
+      // sends it).
+      for (wchar_t c : typed) ::SendMessageW(::GetFocus(), WM_CHAR, c, 0);
+      Pump(100);
       SaveScreen(Around(m_hWnd, 4), name_, what_);
       EndDialog(IDCANCEL);
       return 0;
     }
     return CDlgInputBox::WindowProc(m, w, l);
   }
+  std::wstring typed;
 
  private:
   std::wstring name_, what_;
@@ -654,7 +699,10 @@ void InputBoxes() {
   {
     CapturingInputBox box(cl::LoadResString(IDS_PASSWORD_TITLE), cl::LoadResString(IDS_PASSWORD_PROMPT),
                           L"input-box-password",
-                          L"caption \"Tessarine Password\", the prompt centred, an empty edit, OK and Cancel");
+                          L"caption \"Tessarine Password\", the prompt centred, OK and Cancel; the six characters "
+                          L"typed at once show as six bullets in the edit, the caret after them");
+    box.password = true;
+    box.typed = L"s3cret";
     box.DoModal();
   }
   {
@@ -663,7 +711,8 @@ void InputBoxes() {
                               L" The ID is shown in large digits under the picture and changes each time the "
                               L"receiver starts.",
                           L"input-box-long-prompt",
-                          L"a long prompt: the box is taller and the edit, OK and Cancel move down with the prompt; the edit holds the old text");
+                          L"a long prompt: the box is taller and the edit, OK and Cancel move down with the prompt; the edit holds the old text, "
+                          L"selected, with the focus (OK is not the focused button)");
     box.result = L"123 456 789";
     box.DoModal();
   }
@@ -737,6 +786,7 @@ int main() {
     if (frame) BusyOverlay(frame);
     keep.reset();
     InputBoxes();
+    ErrorDialogs();
     GifFrames();
   }
   std::wstring index = g_out + L"\\index.txt";

@@ -1,4 +1,5 @@
-// The input box: OK hands back what was typed, Cancel keeps the old text, a
+// The input box: OK hands back what was typed, Cancel keeps the old text,
+// typing at once replaces the old text (a password masked), a
 // long prompt makes it taller (and nothing covers it), and on a
 // monitor at 150 % it opens 1.5 times as large (Dpi*: run in a prefix set to
 // LogPixels 144).
@@ -18,20 +19,27 @@ namespace {
 
 constexpr UINT WM_APP_STEP = WM_APP + 31;
 
-// Runs the step once the dialog is up, and gives up after 20 s.
+// Runs the step once the dialog is made, `shown` once the modal loop has
+// shown it, and gives up after 20 s.
 class TestInputBox : public CDlgInputBox {
  public:
   using CDlgInputBox::CDlgInputBox;
   std::function<void(TestInputBox&)> step;
+  std::function<void(TestInputBox&)> shown;
   BOOL OnInitDialog() override {
     BOOL r = CDlgInputBox::OnInitDialog();
     SetTimer(1, 20000);
+    SetTimer(2, 30);
     PostMessage(WM_APP_STEP);
     return r;
   }
   LRESULT WindowProc(UINT m, WPARAM w, LPARAM l) override {
     if (m == WM_APP_STEP && step) step(*this);
     if (m == WM_TIMER && w == 1) EndDialog(-2);
+    if (m == WM_TIMER && w == 2 && IsWindowVisible()) {
+      KillTimer(2);
+      if (shown) shown(*this);
+    }
     return CDlgInputBox::WindowProc(m, w, l);
   }
   std::wstring EditText() const {
@@ -75,6 +83,41 @@ TEST(InputBox, OkReturnsTheTextCancelKeepsTheOld) {
     EXPECT_EQ(ok, L"OK");
     EXPECT_EQ(cancel, L"Cancel");
     EXPECT_EQ(box.result, c.after);
+  }
+}
+
+// A person types at once: the box opens with the focus in the field and its
+// text selected, so the keys replace the old text and Enter confirms what
+// was typed. A password box masks the field; the other one shows the text.
+TEST(InputBox, TypingAtOnceReplacesTheOldTextAndOnlyAPasswordIsMasked) {
+  for (bool password : {false, true}) {
+    SCOPED_TRACE(password ? "password" : "address");
+    TestInputBox box(L"Enter a Connection ID / IP Address", L"Enter the ID or the address.");
+    box.result = L"10.0.0.1";
+    box.password = password;
+    HWND focus = nullptr, edit = nullptr, ok = nullptr;
+    DWORD selStart = 1, selEnd = 0;
+    bool masked = !password;
+    box.shown = [&](TestInputBox& b) {
+      SetForegroundWindow(b.m_hWnd);
+      kittest::Pump(100);
+      focus = GetFocus();
+      edit = b.edit.m_hWnd;
+      ok = b.okButton.m_hWnd;
+      SendMessageW(b.edit.m_hWnd, EM_GETSEL, reinterpret_cast<WPARAM>(&selStart), reinterpret_cast<LPARAM>(&selEnd));
+      masked = (GetWindowLongW(b.edit.m_hWnd, GWL_STYLE) & ES_PASSWORD) &&
+               SendMessageW(b.edit.m_hWnd, EM_GETPASSWORDCHAR, 0, 0) != 0;
+      for (WORD vk : {WORD('4'), WORD('2'), WORD(VK_RETURN)}) {
+        kittest::Key(vk, true);
+        kittest::Key(vk, false);
+      }
+    };
+    EXPECT_EQ(box.DoModal(), IDOK);
+    EXPECT_EQ(focus, edit) << "the focus is elsewhere (OK is " << ok << ")";
+    EXPECT_EQ(selStart, 0u);
+    EXPECT_EQ(selEnd, 8u) << "the old text is not selected";
+    EXPECT_EQ(box.result, L"42");
+    EXPECT_EQ(masked, password);
   }
 }
 

@@ -1,9 +1,12 @@
 // The proxy dialog on the real registry: the validation table, what the
-// form loads, and the dialog's OK and Cancel with real clicks.
+// form loads, the dialog's OK and Cancel with real clicks, and the form's
+// place in the window order when the user goes to another program.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DialogsTest.h"
@@ -220,6 +223,93 @@ TEST_F(ProxyDialog, ListenOnShowsTheFirstTwoAdapters) {
   // The real list: at least the loopback fallback.
   page.FillListenOn();
   EXPECT_FALSE(page.listenAddresses.GetDisplayText().empty());
+}
+
+// Another program's window, one flat colour: made, shown and brought to
+// the foreground on a thread of its own (a window of another thread is
+// activated as another program's is), closed with the object.
+class OtherProgramWindow {
+ public:
+  OtherProgramWindow() {
+    thread_ = std::thread([this] {
+      threadId_ = GetCurrentThreadId();
+      hwnd_ = CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE | SS_BLACKRECT, 150, 150, 500, 400, nullptr,
+                              nullptr, nullptr, nullptr);
+      SetForegroundWindow(hwnd_);
+      ready_ = true;
+      MSG msg;
+      while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
+      DestroyWindow(hwnd_);
+    });
+    PumpUntil([&] { return ready_.load(); }, 5000);
+  }
+  ~OtherProgramWindow() {
+    PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+    thread_.join();
+  }
+  HWND hwnd() const { return hwnd_; }
+
+ private:
+  std::thread thread_;
+  std::atomic<bool> ready_{false};
+  DWORD threadId_ = 0;
+  HWND hwnd_ = nullptr;
+};
+
+bool Topmost(HWND w) { return (GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0; }
+
+// Whether `upper` lies above `lower` in the window order.
+bool Above(HWND upper, HWND lower) {
+  for (HWND w = GetWindow(lower, GW_HWNDPREV); w; w = GetWindow(w, GW_HWNDPREV))
+    if (w == upper) return true;
+  return false;
+}
+
+// The form's host is topmost only while the user is in the dialog: once
+// the user typed in the form (the host is then the active window) and goes
+// to another program, the form no longer floats over everything; it stays
+// over its dialog, and comes back on top when the dialog is used again.
+TEST_F(ProxyDialog, TheFormFloatsAboveOtherProgramsOnlyWhileTheDialogIsInUse) {
+  CPageNetwork& page = Open();
+  const HWND host = dialog->host->m_hWnd;
+  ClickOn(page.radioManual.m_hWnd);
+  ClickOn(GetDlgItem(page.m_hWnd, IDC_PROXY_SERVER));
+  ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == host; }, 3000)) << "the form did not take the input";
+  Pump(400);
+  EXPECT_TRUE(Topmost(host));
+  {
+    OtherProgramWindow other;
+    ASSERT_TRUE(other.hwnd());
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == other.hwnd(); }, 3000));
+    EXPECT_TRUE(PumpUntil([&] { return !Topmost(host); }, 3000)) << "the form stays above every program";
+    Pump(400);  // the dialog's delayed placing too
+    Shot("proxy-dialog-behind-another-program");
+    EXPECT_FALSE(Topmost(host));
+    EXPECT_TRUE(Above(other.hwnd(), host)) << "the other program's window is under the form";
+    EXPECT_TRUE(Above(host, dialog->m_hWnd)) << "the form fell under its dialog";
+    // And so on the screen: where the two overlap, the other window shows.
+    RECT o{}, f{}, both{};
+    GetWindowRect(other.hwnd(), &o);
+    GetWindowRect(host, &f);
+    ASSERT_TRUE(IntersectRect(&both, &o, &f));
+    EXPECT_EQ(ScreenPixel((both.left + both.right) / 2, (both.top + both.bottom) / 2),
+              ScreenPixel(o.left + 10, o.top + 10))
+        << "the form shows over the other program";
+
+    // Back in the dialog the form is over it and over the other program
+    // again, where a click reaches it. (Under Wine it may stay out of the
+    // topmost band: a window is not made topmost under the topmost tips it
+    // owns.)
+    const POINT onDialog{f.right + 5, f.top + 20};  // the dialog right of the form
+    Click(onDialog.x, onDialog.y);
+    ASSERT_TRUE(PumpUntil([&] { return GetForegroundWindow() == dialog->m_hWnd; }, 3000));
+    Pump(400);
+    EXPECT_TRUE(Above(host, dialog->m_hWnd));
+    EXPECT_TRUE(Above(host, other.hwnd())) << "back in the dialog, the form is under the other program";
+    const HWND port = GetDlgItem(page.m_hWnd, IDC_PROXY_PORT);
+    ClickOn(port);
+    EXPECT_TRUE(PumpUntil([&] { return GetFocus() == port; }, 2000)) << "a click does not reach the form";
+  }
 }
 
 TEST_F(ProxyDialog, TheFormLiesOverTheDialogWhereThePictureLeavesRoom) {

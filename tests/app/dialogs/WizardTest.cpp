@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "DialogsTest.h"
 #include "app/dialogs/DlgOOBE.h"
 #include "app/resources/resource.h"
+#include "support/PictureMark.h"
 
 using namespace dlgtest;
 
@@ -218,6 +220,116 @@ TEST_F(Wizard, TheWheelScrollsTheLicenceFourLinesANotchAndASmallTurnNone) {
   // Past the end the slider holds at its range.
   for (int i = 0; i < range / 4 + 3; ++i) Wheel(-120);
   ASSERT_TRUE(PumpUntil([&] { return page.text.firstVisibleLine == range; }, 2000)) << page.text.firstVisibleLine;
+}
+
+// The control's picture as the screen shows it, row by row.
+std::vector<COLORREF> ScreenPicture(HWND w) {
+  RECT r{};
+  GetWindowRect(w, &r);
+  std::vector<COLORREF> out;
+  HDC screen = GetDC(nullptr);
+  for (int y = r.top; y < r.bottom; ++y)
+    for (int x = r.left; x < r.right; ++x) out.push_back(GetPixel(screen, x, y));
+  ReleaseDC(nullptr, screen);
+  return out;
+}
+
+// What a paint of the whole control shows (against what the trackbar's own
+// partial invalidations left on the screen).
+std::vector<COLORREF> RepaintedPicture(HWND w) {
+  InvalidateRect(w, nullptr, TRUE);
+  UpdateWindow(w);
+  Pump(100);
+  return ScreenPicture(w);
+}
+
+// "" when the two pictures of one control agree, else where they first differ.
+std::string Differs(const std::vector<COLORREF>& a, const std::vector<COLORREF>& b, HWND w) {
+  if (a == b) return "";
+  RECT r{};
+  GetWindowRect(w, &r);
+  const size_t width = static_cast<size_t>(r.right - r.left);
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+    if (a[i] != b[i])
+      return "first difference at row " + std::to_string(i / width) + ", column " + std::to_string(i % width);
+  return "sizes differ";
+}
+
+bool IsInk(COLORREF c) { return GetRValue(c) < 0xB0 && GetGValue(c) < 0xB0 && GetBValue(c) < 0xB0; }
+
+// Scrolled to the end, the licence's last line shows whole (its ink ends
+// above the text's bottom edge); the thumb moves without leaving a copy
+// behind, and back at the top it sits where it started.
+TEST_F(Wizard, AtTheEndTheLastLineIsWholeAndTheThumbLeavesNoTrace) {
+  GoToLicence();
+  CPageEula& page = *wizard.eula;
+  const int range = static_cast<int>(page.scroll.SendMessage(TBM_GETRANGEMAX));
+  ASSERT_GT(range, 0);
+  Pump(200);
+  RECT thumbAtStart{};
+  page.scroll.SendMessage(TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumbAtStart));
+  const std::vector<COLORREF> barAtStart = ScreenPicture(page.scroll.m_hWnd);
+  const HWND bar = page.scroll.m_hWnd;
+  EXPECT_EQ(Differs(barAtStart, RepaintedPicture(bar), bar), "") << "the bar's first picture";
+
+  const POINT over = CentreOf(page.text.m_hWnd);
+  MouseMove(over.x, over.y);
+  SetFocus(page.m_hWnd);
+  for (int i = 0; i < range / 4 + 2 && page.text.firstVisibleLine < range; ++i) {
+    Wheel(-120);
+    Pump(60);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return page.text.firstVisibleLine == range; }, 2000)) << page.text.firstVisibleLine;
+  Pump(200);
+  Shot("wizard-licence-end");
+  const std::vector<COLORREF> barAtEnd = ScreenPicture(page.scroll.m_hWnd);
+  EXPECT_EQ(Differs(barAtEnd, RepaintedPicture(bar), bar), "") << "a stale thumb stays on the bar";
+  EXPECT_NE(Differs(barAtEnd, barAtStart, bar), "") << "the thumb did not move on the screen";
+
+  // The text's lowest rows: ink in the last line's band, none in the last row.
+  RECT tr{};
+  GetWindowRect(page.text.m_hWnd, &tr);
+  const int width = tr.right - tr.left, height = tr.bottom - tr.top;
+  const std::vector<COLORREF> text = ScreenPicture(page.text.m_hWnd);
+  int lowestInk = -1;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      if (IsInk(text[y * width + x])) lowestInk = y;
+  ASSERT_GE(lowestInk, 0) << "no text at the end";
+  EXPECT_LT(lowestInk, height - 1) << "the last line runs into the bottom edge";
+
+  for (int i = 0; i < range / 4 + 2 && page.text.firstVisibleLine > 0; ++i) {
+    Wheel(120);
+    Pump(60);
+  }
+  ASSERT_TRUE(PumpUntil([&] { return page.text.firstVisibleLine == 0; }, 2000));
+  Pump(200);
+  RECT thumbBack{};
+  page.scroll.SendMessage(TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumbBack));
+  EXPECT_EQ(thumbBack.top, thumbAtStart.top) << "back at the top the thumb sits lower";
+  EXPECT_EQ(thumbBack.bottom, thumbAtStart.bottom);
+  const std::vector<COLORREF> barBack = ScreenPicture(page.scroll.m_hWnd);
+  EXPECT_EQ(Differs(barBack, RepaintedPicture(bar), bar), "") << "a stale thumb stays on the bar";
+  EXPECT_EQ(Differs(barBack, barAtStart, bar), "") << "the bar looks different at the top than when it opened";
+}
+
+// The picture's number (placeholder art) shows whole on both pages: no
+// page control covers it.
+TEST_F(Wizard, NoControlCoversThePicturesNumber) {
+  std::unique_ptr<Gdiplus::Bitmap> picture;
+  ASSERT_TRUE(LoadPngBitmap(IDP_WIZARD_BACKGROUND, &picture));
+  POINT origin{0, 0};
+  ClientToScreen(wizard.m_hWnd, &origin);
+  for (int page = 0; page < 2; ++page) {
+    SCOPED_TRACE(page == 0 ? "welcome" : "licence");
+    if (page == 1) GoToLicence();
+    Pump(200);
+    int marked = 0;
+    const std::vector<POINT> covered = picturemark::CoveredPixels(*picture, origin, &marked);
+    ASSERT_GT(marked, 0) << "the picture has no number";
+    EXPECT_TRUE(covered.empty()) << covered.size() << " of " << marked << " points covered, the first at ("
+                                 << covered[0].x << ", " << covered[0].y << ")";
+  }
 }
 
 TEST_F(Wizard, DraggingTheTitleBandMovesItAndAPressBelowDoesNot) {

@@ -1,14 +1,18 @@
 // The about box (size and logo at the run's scale, the link's target) and
-// the error dialog: its pages by kind, the "do not show again" bit, both
-// ways to close, hiding the owner, and the Bonjour restart with its exit
-// code, its failure and its bound.
+// the error dialog: its pages by kind, the "do not show again" bit and its
+// picture, every way to close, hiding the owner, the call without an owner,
+// and the Bonjour restart with its exit code, its failure and its bound.
 #include <cstdlib>
 #include <functional>
 
 #include "SessionTest.h"
+#include "app/AppMessages.h"
 #include "app/dialogs/DlgError.h"
 #include "app/dialogs/SimpleAbout.h"
+#include "app/resources/resource.h"
+#include "foundation/log/Logger.h"
 #include "foundation/settings/FrameUtility.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -211,9 +215,171 @@ TEST(ErrorDialog, HideOwnerHidesTheOwnerWhileTheDialogIsUp) {
   EXPECT_TRUE(owner.IsWindowVisible());
 }
 
-TEST(ErrorDialog, ShowErrorDialogWithoutAnOwnerShowsNothing) {
-  ShowErrorDialog(L"x", 3, nullptr, false);  // would block in its modal loop otherwise
-  SUCCEED();
+// Every way out of the dialog takes the same path: "Do not show this
+// again" (checked from the keyboard here) is kept and the hidden owner
+// comes back. The box is focused as Tab would focus it.
+TEST(ErrorDialog, EveryWayOutKeepsTheBoxAndShowsTheHiddenOwnerAgain) {
+  struct Case {
+    const char* way;
+    WORD key;      // or 0: a click on `button`
+    UINT button;
+  } const cases[] = {{"Escape", VK_ESCAPE, 0}, {"Enter", VK_RETURN, 0}, {"Close", 0, 1054}, {"cross", 0, 1055}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.way);
+    CFrameUtility::SetShowBonjourWarning(0b100);
+    Recorder owner;
+    owner.ShowWindow(SW_SHOWNA);
+    ErrorBox box(L"x", 0, &owner, true);
+    bool ownerHidden = false, checkedBySpace = false;
+    box.script = [&](ErrorBox& b) {
+      ownerHidden = !owner.IsWindowVisible();
+      SetForegroundWindow(b.m_hWnd);
+      b.SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(b.dontShowBox.m_hWnd), TRUE);
+      Pump(50);
+      Key(VK_SPACE);
+      checkedBySpace = PumpUntil([&] { return b.dontShowBox.checked; }, 2000);
+      if (c.key) {
+        Key(c.key);
+      } else {
+        const POINT p = CentreOf(GetDlgItem(b.m_hWnd, c.button));
+        Click(p.x, p.y);
+      }
+      // Still open after the key: ended by the test, which then fails.
+      if (!PumpUntil([&] { return !b.IsWindowVisible() || !b.IsInModalLoop(); }, 2000)) b.EndDialog(-5);
+    };
+    EXPECT_EQ(box.DoModal(), IDCANCEL);
+    EXPECT_TRUE(ownerHidden);
+    EXPECT_TRUE(checkedBySpace);
+    EXPECT_EQ(CFrameUtility::GetShowBonjourWarning(), 0b101);
+    EXPECT_TRUE(owner.IsWindowVisible()) << "the owner stays hidden";
+  }
+}
+
+// The layered box follows its control's state, whoever changes it: the
+// Space bar toggles the picture (under the compositor the screen shows it).
+TEST(ErrorDialog, SpaceOnTheBoxChangesItsPicture) {
+  ErrorBox box(L"x", 0, nullptr, false);
+  int slots[3] = {-1, -1, -1};
+  bool checked[3] = {};
+  COLORREF pixels[3] = {};
+  int renders[3] = {};
+  box.script = [&](ErrorBox& b) {
+    SetForegroundWindow(b.m_hWnd);
+    b.SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(b.dontShowBox.m_hWnd), TRUE);
+    Pump(100);
+    RECT r{};
+    GetWindowRect(b.dontShowBox.m_hWnd, &r);
+    const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+    for (int i = 0; i < 3; ++i) {
+      if (i > 0) {
+        Key(VK_SPACE);
+        Pump(150);
+      }
+      slots[i] = b.dontShowBox.currentSlot();
+      checked[i] = b.dontShowBox.checked;
+      renders[i] = b.renderCount();
+      pixels[i] = uidrive::ScreenPixel(x, y);
+    }
+    b.PostMessage(WM_CLOSE);
+  };
+  box.DoModal();
+  ASSERT_TRUE(box.scriptRan);
+  EXPECT_EQ(slots[0], CTRSButton::kNormal);
+  EXPECT_FALSE(checked[0]);
+  EXPECT_EQ(slots[1], CTRSButton::kChecked);
+  EXPECT_TRUE(checked[1]);
+  EXPECT_GT(renders[1], renders[0]) << "the dialog's picture was not made again";
+  EXPECT_EQ(slots[2], CTRSButton::kNormal);
+  EXPECT_FALSE(checked[2]);
+  if (std::getenv("TESS_COMPOSITOR")) {
+    EXPECT_NE(pixels[1], pixels[0]) << "the screen still shows the clear box";
+    EXPECT_EQ(pixels[2], pixels[0]);
+  }
+}
+
+// The log of this binary, started on first use (the program's start-up
+// starts it; these tests run without).
+std::string LogText() {
+  static TempDir dir;
+  static const std::wstring path = dir.file(L"session-test.log");
+  if (!ZtLogger::Instance().Started()) ZtLogger::Instance().Init(const_cast<wchar_t*>(path.c_str()));
+  std::string text;
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (f == INVALID_HANDLE_VALUE) return text;
+  char buf[4096];
+  DWORD got = 0;
+  while (ReadFile(f, buf, sizeof(buf), &got, nullptr) && got > 0) text.append(buf, got);
+  CloseHandle(f);
+  return text;
+}
+
+// Closes (and counts) any dialog that shows while a call runs.
+int g_dialogsShown = 0;
+BOOL CALLBACK CloseShownDialog(HWND h, LPARAM) {
+  wchar_t cls[32] = {};
+  GetClassNameW(h, cls, 32);
+  if (wcscmp(cls, L"#32770") == 0 && IsWindowVisible(h)) {
+    ++g_dialogsShown;
+    PostMessageW(h, WM_CLOSE, 0, 0);
+  }
+  return TRUE;
+}
+void CALLBACK WatchForDialogs(HWND, UINT, UINT_PTR, DWORD) {
+  EnumThreadWindows(GetCurrentThreadId(), CloseShownDialog, 0);
+}
+
+TEST(ErrorDialog, ShowErrorDialogWithoutAnOwnerWindowLogsItAndShowsNothing) {
+  cl::CWnd windowless;  // an owner object that has no window
+  for (cl::CWnd* owner : {static_cast<cl::CWnd*>(nullptr), &windowless}) {
+    SCOPED_TRACE(owner ? "owner without a window" : "no owner");
+    const size_t before = LogText().size();
+    g_dialogsShown = 0;
+    const UINT_PTR watch = SetTimer(nullptr, 0, 100, WatchForDialogs);
+    const DWORD t0 = GetTickCount();
+    ShowErrorDialog(L"x", 3, owner, false);
+    const DWORD took = GetTickCount() - t0;
+    KillTimer(nullptr, watch);
+    EXPECT_EQ(g_dialogsShown, 0);
+    EXPECT_LT(took, 1000u) << "it ran a modal loop";
+    const std::string logged = LogText().substr(before);
+    EXPECT_NE(logged.find("Invalid parent window!"), std::string::npos) << logged;
+  }
+}
+
+// What the input box that the main window opened showed, read while its
+// own loop runs; then it is cancelled.
+struct SeenBox {
+  bool seen = false;
+  bool masked = false;
+  std::wstring caption, prompt;
+} g_box;
+BOOL CALLBACK ReadAndCancelInputBox(HWND h, LPARAM) {
+  wchar_t caption[128] = {};
+  GetWindowTextW(h, caption, 128);
+  HWND edit = GetDlgItem(h, IDC_INPUT_EDIT);
+  if (!IsWindowVisible(h) || !edit) return TRUE;
+  g_box.seen = true;
+  g_box.caption = caption;
+  g_box.masked = (GetWindowLongW(edit, GWL_STYLE) & ES_PASSWORD) && SendMessageW(edit, EM_GETPASSWORDCHAR, 0, 0);
+  PostMessageW(h, WM_COMMAND, IDCANCEL, 0);
+  return FALSE;
+}
+void CALLBACK WatchForInputBox(HWND, UINT, UINT_PTR, DWORD) {
+  if (!g_box.seen) EnumThreadWindows(GetCurrentThreadId(), ReadAndCancelInputBox, 0);
+}
+
+TEST(PasswordPrompt, TheReceiversPasswordIsMaskedAsItIsTyped) {
+  TestMainWindow main;
+  ASSERT_TRUE(main.Open());
+  g_box = SeenBox{};
+  const UINT_PTR watch = SetTimer(nullptr, 0, 100, WatchForInputBox);
+  main.PostMessage(WM_MIRROR_PASSWORD, 0, 1);
+  EXPECT_TRUE(PumpUntil([] { return g_box.seen; }, 10000));
+  Pump(200);  // the box's loop ends
+  KillTimer(nullptr, watch);
+  EXPECT_EQ(g_box.caption, L"Tessarine Password");
+  EXPECT_TRUE(g_box.masked) << "the password shows in clear text";
 }
 
 struct RestartCase {

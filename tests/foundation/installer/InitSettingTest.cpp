@@ -238,15 +238,79 @@ TEST_F(InitSetting, PasswordsTooLongToEncipherStayOutOfDefaultIss) {
   EXPECT_EQ(L"u", entries[L"Nb5_ProxyUser"]);
 }
 
-TEST_F(InitSetting, UnwritableDefaultIssKeepsSetupIssForTheNextStart) {
-  ASSERT_TRUE(CreateDirectoryW(DefaultIss().c_str(), nullptr));
-  WriteSetupIss({{L"Nb5_AllowScreenSaver", L"0"}, {L"Nb5_Tracking", L"1"}});
-  EXPECT_EQ(0, CNb5InitSetting::ApplySetting());
-  EXPECT_TRUE(Exists(SetupIss()));
-  EXPECT_EQ(1, ProductInt(L"DisableDim").value_or(-1));  // what could be written was
+// The product key cannot be made while its parent key is volatile (a
+// volatile key takes no lasting subkey): every setter then fails. Undone
+// by the destructor.
+class BlockedProductKey {
+ public:
+  BlockedProductKey() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kProductKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kProductKey);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kParent);  // only goes when empty
+    HKEY k = nullptr;
+    DWORD disposition = 0;
+    ok_ = RegCreateKeyExW(HKEY_CURRENT_USER, kParent, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &k,
+                          &disposition) == ERROR_SUCCESS &&
+          disposition == REG_CREATED_NEW_KEY;
+    if (k) RegCloseKey(k);
+  }
+  ~BlockedProductKey() { RegDeleteKeyW(HKEY_CURRENT_USER, kParent); }
+  bool ok() const { return ok_; }
 
-  ASSERT_TRUE(RemoveDirectoryW(DefaultIss().c_str()));
+ private:
+  static constexpr const wchar_t* kParent = L"Software\\Orvanta";
+  bool ok_ = false;
+};
+
+// setup.iss stays for the next start only while a preset could not reach
+// the user's product key. default.iss (the copy for later users) that
+// cannot be emptied or written is logged and does not keep it: otherwise the
+// presets would come back over the user's own changes at every start.
+TEST_F(InitSetting, SetupIssStaysOnlyWhileTheProductKeyCannotBeWritten) {
+  struct Case {
+    const char* name;
+    bool allUsers, defaultIssBlocked, productKeyBlocked;
+    int result;
+  } const cases[] = {
+      {"nothing to copy, default.iss cannot be emptied", false, true, false, 1},
+      {"default.iss cannot be written", true, true, false, 1},
+      {"product key cannot be written", true, false, true, 0},
+      {"nothing to copy, product key cannot be written", false, false, true, 0},
+      {"neither can be written", true, true, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProductStateGuard::Clear();
+    if (c.defaultIssBlocked) ASSERT_TRUE(CreateDirectoryW(DefaultIss().c_str(), nullptr));
+    WriteSetupIss({{L"Nb5_ApplyToAllUser", c.allUsers ? L"1" : L"0"}, {L"Nb5_AllowScreenSaver", L"0"},
+                   {L"Nb5_Tracking", L"1"}});
+    int result = -1;
+    {
+      std::optional<BlockedProductKey> blocked;
+      if (c.productKeyBlocked) {
+        blocked.emplace();
+        ASSERT_TRUE(blocked->ok()) << "the product key's parent could not be made volatile";
+      }
+      result = CNb5InitSetting::ApplySetting();
+    }
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(Exists(SetupIss()), c.result == 0) << "setup.iss kept?";
+    if (!c.productKeyBlocked) {
+      EXPECT_EQ(1, ProductInt(L"DisableDim").value_or(-1));
+      EXPECT_EQ(1, ProductInt(L"Tracking").value_or(-1));
+    }
+    RemoveDirectoryW(DefaultIss().c_str());
+    DeleteFileW(SetupIss().c_str());
+  }
+  // Once the key can be written, the kept setup.iss goes in and goes away.
+  WriteSetupIss({{L"Nb5_AllowScreenSaver", L"0"}, {L"Nb5_Tracking", L"1"}});
+  {
+    BlockedProductKey blocked;
+    ASSERT_TRUE(blocked.ok());
+    EXPECT_EQ(0, CNb5InitSetting::ApplySetting());
+  }
   EXPECT_EQ(1, CNb5InitSetting::ApplySetting());
   EXPECT_FALSE(Exists(SetupIss()));
+  EXPECT_EQ(1, ProductInt(L"DisableDim").value_or(-1));
   EXPECT_EQ(L"1", DefaultIssEntries()[L"Nb5_Tracking"]);
 }
