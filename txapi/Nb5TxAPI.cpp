@@ -64,7 +64,9 @@ CNb5TxAPI& CNb5TxAPI::operator=(const CNb5TxAPI& other) {
   return *this;
 }
 
-void CNb5TxAPI::__autoclassinit2(unsigned size) { memset(static_cast<void*>(this), 0, size); }
+void CNb5TxAPI::__autoclassinit2(size_t size) {
+  memset(static_cast<void*>(this), 0, static_cast<uint32_t>(size));
+}
 
 CTxSession* CNb5TxAPI::Session() {
   if (session_ && !IsLive(session_)) session_ = nullptr;

@@ -1,30 +1,39 @@
 // The transmitter API: what a host program of Nb5TxAPI.dll sees.
 //
-// A host loads the DLL, calls Nb5TxInit, Nb5TxStart with the receiver's
-// connection ID (and password), any number of Nb5TxSendCommand, Nb5TxStop,
-// and Nb5TxFree; Nb5TxGetLastError and Nb5TxIsStopped may be called at any
-// time. Calls come from the host's threads, one at a time. The C functions
-// act on one process-wide CNb5TxAPI object; hosts may also build objects of
-// their own and call the members, which the DLL exports by ordinal only
-// (their names are g++'s, see Nb5TxAPI.def).
+// A host calls Nb5TxInit, Nb5TxStart with the receiver's connection ID (and
+// password), any number of Nb5TxSendCommand, Nb5TxStop, and Nb5TxFree;
+// Nb5TxGetLastError and Nb5TxIsStopped may be called at any time. Calls
+// come from the host's threads, one at a time. The C functions act on one
+// process-wide CNb5TxAPI object; hosts may also build objects of their own
+// and call the members.
 //
-// This header holds the exported types and nothing of the library's
-// insides, so a host (and the host test) can use it alone. The exports are
-// listed in Nb5TxAPI.def: nothing here is marked for export, so nothing
-// else leaves the DLL.
+// This one header serves both sides. A host built with Microsoft's compiler
+// (or clang in its Microsoft mode) includes it from beside the DLL and links
+// with Nb5TxAPI.lib: the class is imported under Microsoft's decorated names
+// and the functions with C linkage, and a C host sees the functions alone.
+// The library itself is built by g++ from it; nothing here is marked for
+// export there: Nb5TxAPI.<arch>.def lists every export, each at its
+// ordinal, the class members under the Microsoft names.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
+#if defined(_MSC_VER)
+#define NB5TXAPI_IMPORT __declspec(dllimport)
+#else
+#define NB5TXAPI_IMPORT
+#endif
+
 // Passed by value. On 32-bit Windows three 32-bit fields (12 bytes); on
-// 64-bit Windows the two texts are natural pointers.
-struct Nb5TxInitParameters {
+// 64-bit Windows the two texts are natural pointers (24 bytes).
+typedef struct Nb5TxInitParameters {
   const char* ConnectionId;  // the receiver's connection ID, ANSI; required
   const char* Password;      // the receiver's password, ANSI; null keeps the one given before
   uint32_t Reserved;         // not read
-};
+} Nb5TxInitParameters;
 
+#ifdef __cplusplus
 #if defined(__i386__) || defined(_M_IX86)
 static_assert(sizeof(Nb5TxInitParameters) == 12, "Nb5TxInitParameters is 12 bytes on i686");
 static_assert(offsetof(Nb5TxInitParameters, Password) == 4, "Password at 4");
@@ -34,12 +43,17 @@ static_assert(sizeof(Nb5TxInitParameters) == 24, "Nb5TxInitParameters is 24 byte
 static_assert(offsetof(Nb5TxInitParameters, Password) == 8, "Password at 8");
 static_assert(offsetof(Nb5TxInitParameters, Reserved) == 16, "Reserved at 16");
 #endif
+#endif
 
 // Last-error codes (Nb5TxGetLastError). Besides these: 0 (started, or
 // stopped without error), the backend lookup's 0x4000, 0x30001, 0x30004,
 // 0x30005, and the mirroring session's negative codes (-10002 the
 // connection to the receiver failed, -10010/-10011 the stream requests).
+#ifdef __cplusplus
 enum : uint32_t {
+#else
+enum {
+#endif
   TXAPI_ERR_NOT_INITIALIZED = 2,  // reported, never stored: no API object or session
   TXAPI_ERR_NO_CONNECTION_ID = 0x10001,
   TXAPI_ERR_NO_SESSION = 0x10006,
@@ -50,7 +64,7 @@ enum : uint32_t {
 };
 
 // Nb5TxSendCommand commands.
-enum : int {
+enum {
   TXAPI_CMD_EXTEND_DISPLAY = 0,  // argument unused
   TXAPI_CMD_SWITCH_DISPLAY = 1,  // argument: display index
 };
@@ -60,11 +74,14 @@ class CTxSession;
 
 // One pointer: the session, null when there is none. No virtual functions,
 // no destructor of its own (hosts never free through it).
-class CNb5TxAPI {
+class NB5TXAPI_IMPORT CNb5TxAPI {
  public:
   CNb5TxAPI();
   CNb5TxAPI& operator=(const CNb5TxAPI& other);
-  void __autoclassinit2(unsigned size);
+  // Zero-fills `size` bytes of the object. size_t as Microsoft's compilers
+  // declare this member (64 bits on x86_64); only the low 32 bits are read,
+  // so a caller that passes a 32-bit unsigned is served as well.
+  void __autoclassinit2(size_t size);
   int Init();
   int Start(Nb5TxInitParameters params);
   int Stop();
@@ -84,13 +101,13 @@ class CNb5TxAPI {
 extern "C" {
 #endif
 
-int Nb5TxInit(void);
-int Nb5TxStart(struct Nb5TxInitParameters params);
-int Nb5TxStop(void);
-int Nb5TxFree(void);
-int Nb5TxIsStopped(void);
-uint32_t Nb5TxGetLastError(void);
-int Nb5TxSendCommand(int command, int argument);
+NB5TXAPI_IMPORT int Nb5TxInit(void);
+NB5TXAPI_IMPORT int Nb5TxStart(Nb5TxInitParameters params);
+NB5TXAPI_IMPORT int Nb5TxStop(void);
+NB5TXAPI_IMPORT int Nb5TxFree(void);
+NB5TXAPI_IMPORT int Nb5TxIsStopped(void);
+NB5TXAPI_IMPORT uint32_t Nb5TxGetLastError(void);
+NB5TXAPI_IMPORT int Nb5TxSendCommand(int command, int argument);
 
 #ifdef __cplusplus
 }

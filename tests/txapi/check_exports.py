@@ -3,19 +3,21 @@
 
     check_exports.py BITS:OBJDUMP:DLL ...
 
-For each DLL, `OBJDUMP -p` must show exactly the seventeen exports below,
-each by its name at its ordinal (objdump counts name entries from the
-ordinal base: Nb5TxInit shows as [0] with base 1), no export without a
-name, and imports of Windows system DLLs only (the DLL is self-contained:
-no C++ runtime, threads library or FFmpeg DLL beside it). Exit 0 when all
-pass; every mismatch is printed.
+For each DLL, `OBJDUMP -p` must show exactly the seventeen exports below
+(the members' names those of its architecture), each by its name at its
+ordinal (objdump counts name entries from the ordinal base: Nb5TxInit
+shows as [0] with base 1), no export without a name, and imports of
+Windows system DLLs only (the DLL is self-contained: no C++ runtime,
+threads library or FFmpeg DLL beside it). Exit 0 when all pass; every
+mismatch is printed.
 """
 import re
 import subprocess
 import sys
 
-# Ordinal -> name. The class members carry g++'s names.
-EXPORTS = {
+# Ordinal -> name: the C functions, then the CNb5TxAPI members under the
+# names Microsoft's compilers give them (what Nb5TxAPI.lib links a host to).
+C_FUNCTIONS = {
     1: "Nb5TxInit",
     2: "Nb5TxStart",
     3: "Nb5TxStop",
@@ -23,17 +25,27 @@ EXPORTS = {
     5: "Nb5TxIsStopped",
     6: "Nb5TxGetLastError",
     7: "Nb5TxSendCommand",
-    8: "_ZN9CNb5TxAPIC1Ev",                          # CNb5TxAPI::CNb5TxAPI()
-    9: "_ZN9CNb5TxAPIaSERKS_",                       # operator=(const CNb5TxAPI&)
-    10: "_ZN9CNb5TxAPI4FreeEv",
-    11: "_ZN9CNb5TxAPI12GetLastErrorEv",
-    12: "_ZN9CNb5TxAPI4InitEv",
-    13: "_ZN9CNb5TxAPI9IsStoppedEv",
-    14: "_ZN9CNb5TxAPI11SendCommandEjl",             # (unsigned int, long)
-    15: "_ZN9CNb5TxAPI5StartE19Nb5TxInitParameters",
-    16: "_ZN9CNb5TxAPI4StopEv",
-    17: "_ZN9CNb5TxAPI16__autoclassinit2Ej",         # (unsigned int)
 }
+MEMBERS = {  # ordinal: (x86_64, i686)
+    8: ("??0CNb5TxAPI@@QEAA@XZ", "??0CNb5TxAPI@@QAE@XZ"),  # CNb5TxAPI()
+    9: ("??4CNb5TxAPI@@QEAAAEAV0@AEBV0@@Z", "??4CNb5TxAPI@@QAEAAV0@ABV0@@Z"),  # operator=
+    10: ("?Free@CNb5TxAPI@@QEAAHXZ", "?Free@CNb5TxAPI@@QAEHXZ"),
+    11: ("?GetLastError@CNb5TxAPI@@QEAAKXZ", "?GetLastError@CNb5TxAPI@@QAEKXZ"),
+    12: ("?Init@CNb5TxAPI@@QEAAHXZ", "?Init@CNb5TxAPI@@QAEHXZ"),
+    13: ("?IsStopped@CNb5TxAPI@@QEAAHXZ", "?IsStopped@CNb5TxAPI@@QAEHXZ"),
+    14: ("?SendCommand@CNb5TxAPI@@QEAAJIJ@Z", "?SendCommand@CNb5TxAPI@@QAEJIJ@Z"),
+    15: ("?Start@CNb5TxAPI@@QEAAHUNb5TxInitParameters@@@Z",
+         "?Start@CNb5TxAPI@@QAEHUNb5TxInitParameters@@@Z"),
+    16: ("?Stop@CNb5TxAPI@@QEAAHXZ", "?Stop@CNb5TxAPI@@QAEHXZ"),
+    17: ("?__autoclassinit2@CNb5TxAPI@@QEAAX_K@Z", "?__autoclassinit2@CNb5TxAPI@@QAEXI@Z"),
+}
+
+
+def exports_of(bits):
+    table = dict(C_FUNCTIONS)
+    table.update({o: names[0 if bits == "8" else 1] for o, names in MEMBERS.items()})
+    return table
+
 
 # Windows' own DLLs (lower case).
 SYSTEM_DLLS = {
@@ -46,6 +58,7 @@ SYSTEM_DLLS = {
 
 
 def check(bits, objdump, dll):
+    expected = exports_of(bits)
     text = subprocess.run([objdump, "-p", dll], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                           text=True, check=False).stdout
     bad = []
@@ -63,8 +76,9 @@ def check(bits, objdump, dll):
         bad.append("no export table")
     else:
         addresses, names = int(m.group(1), 16), int(m.group(2), 16)
-        if addresses != len(EXPORTS) or names != len(EXPORTS):
-            bad.append("%d exports, %d names; expected %d of each" % (addresses, names, len(EXPORTS)))
+        if addresses != len(expected) or names != len(expected):
+            bad.append("%d exports, %d names; expected %d of each" % (addresses, names,
+                                                                      len(expected)))
     table = text.split("[Ordinal/Name Pointer] Table", 1)
     seen = {}
     if len(table) == 2:
@@ -73,11 +87,11 @@ def check(bits, objdump, dll):
             if not e:
                 break
             seen[int(e.group(1)) + base] = e.group(2)
-    if seen != EXPORTS:
-        for ordinal in sorted(set(seen) | set(EXPORTS)):
-            if seen.get(ordinal) != EXPORTS.get(ordinal):
+    if seen != expected:
+        for ordinal in sorted(set(seen) | set(expected)):
+            if seen.get(ordinal) != expected.get(ordinal):
                 bad.append("ordinal %d: %r, expected %r" % (ordinal, seen.get(ordinal),
-                                                           EXPORTS.get(ordinal)))
+                                                           expected.get(ordinal)))
     imports = re.findall(r"^\s*DLL Name: (\S+)", text, re.M)
     if not imports:
         bad.append("no imports read")
