@@ -291,6 +291,21 @@ Bytes BuildBinary(const std::vector<Bytes>& objects, unsigned refSize, unsigned 
   return file;
 }
 
+// 8 KiB naming one string of unpaired surrogates 390000 times: refused
+// within the reader's budget, not converted 390000 times.
+Bytes SharedSurrogates() {
+  Bytes root{0xAF, 0x11, 0x07, 0xD0};
+  root.insert(root.end(), 2000, 1);
+  Bytes middle{0xAF, 0x10, 195};
+  middle.insert(middle.end(), 195, 2);
+  Bytes surrogates{0x6F, 0x11, 0x0B, 0x99};
+  for (int i = 0; i < 2969; ++i) {
+    surrogates.push_back(0xDC);
+    surrogates.push_back(0x00);
+  }
+  return BuildBinary({root, middle, surrogates}, 1, 2);
+}
+
 Plist::Dictionary StreamInfo() {
   Plist::Dictionary reply;
   reply["height"] = int64_t(1080);
@@ -333,18 +348,7 @@ void PlistSeeds() {
                     {0x63, 0x00, 0xE9, 0xD8, 0x3D, 0xDE, 0x00}},
                    1, 1));
 
-  // 8 KiB naming one string of unpaired surrogates 390000 times: refused
-  // within the reader's budget, not converted 390000 times.
-  Bytes root{0xAF, 0x11, 0x07, 0xD0};
-  root.insert(root.end(), 2000, 1);
-  Bytes middle{0xAF, 0x10, 195};
-  middle.insert(middle.end(), 195, 2);
-  Bytes surrogates{0x6F, 0x11, 0x0B, 0x99};
-  for (int i = 0; i < 2969; ++i) {
-    surrogates.push_back(0xDC);
-    surrogates.push_back(0x00);
-  }
-  Regress("plist_binary", "utf16-surrogates-shared", BuildBinary({root, middle, surrogates}, 1, 2));
+  Regress("plist_binary", "utf16-surrogates-shared", SharedSurrogates());
   // A double whose upper half is zero: written back, it must read the same.
   Regress("plist_binary", "subnormal-real", BuildBinary({{0x23, 0, 0, 0, 0, 0, 0, 0x07, 0xE8}}, 1, 1));
 
@@ -391,6 +395,11 @@ void ReplySeeds() {
       "<key>width</key><integer>1280</integer></dict></plist>";
   Seed("handshake_reply", "xml-body",
        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(xml.size()) + "\r\n\r\n" + xml);
+
+  // The same list as a receiver's reply: it fits the handshake's body bound.
+  const Bytes bomb = SharedSurrogates();
+  Regress("handshake_reply", "utf16-surrogates-shared",
+          Concat(Text("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(bomb.size()) + "\r\n\r\n"), bomb));
 
   Seed("digest", "receiver", std::string("\x00", 1) + " realm=\"raop\", nonce=\"1b1a6b0ac57e4f1a8f3e0bdc6a1a2a5d\"");
   Seed("digest", "unclosed-and-others", "\x01" "username=\"u\", realm=\"AirPlay, nonce=\"n\", uri=\"/\", response=\"r\"");
