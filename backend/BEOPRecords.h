@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "backend/BEJsonReaders.h"           // RelayInfo, ServiceTokenInfo
 #include "engine/discovery/ReceiverProbe.h"  // WM_LOOKUP_RESULT, BEOP_E_LOOKUP_*
 
 // Operation bits of the op word.
@@ -53,18 +54,6 @@ constexpr UINT WM_BEOP_STATE_CHANGED = 0x13A5;
 constexpr UINT WM_BEOP_MT_UPDATED = 0x83E;
 constexpr UINT WM_BEOP_RENEW_MT = 0x83F;
 constexpr UINT WM_BEOP_RELAY_INFO = 0x842;
-
-struct RelayInfo {
-  std::string ip_addr;
-  uint16_t port = 0;
-  std::string fqdn;
-  std::string relay_key_smc;
-};
-
-struct ServiceTokenInfo {
-  std::string info;  // written by no operation
-  std::string desc;  // the encoded receiver token of a connection-ID reply
-};
 
 struct BEOPPara {
   int meetingStatus = 0;

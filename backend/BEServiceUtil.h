@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "backend/BEJsonReaders.h"
 #include "backend/BEOPRecords.h"
 #include "backend/HttpClient.h"
 #include "foundation/docs/JsonDocument.h"
@@ -129,10 +130,3 @@ std::wstring HttpLangHeaderForTag(const std::wstring& tag);
 std::wstring GetHttpLangHeader();
 // "Authorization: Basic " + Base64 of "user:password" (UTF-8).
 std::wstring GetHttpAuthHeader(const std::string& user, const std::string& password);
-
-// The reply readers on a parsed JSON root.
-// True when the reply reports an error; errorText := its first message.
-bool JsonReplyIsError(const Json::Value& root, std::wstring& errorText);
-bool ParseJsonResponse_GetRelayInfo(const Json::Value& root, RelayInfo& out, std::wstring& errorText);
-bool ReadServiceTokenInfo(const Json::Value& root, const std::wstring& userAgent,
-                          ServiceTokenInfo& out, std::wstring& errorText);

@@ -6,6 +6,7 @@
 
 #include "classlib/Str.h"
 #include "engine/mirror/Mirror.h"
+#include "engine/mirror/StreamReply.h"
 #include "engine/plist/Plist.h"
 #include "foundation/digest/HttpDigest.h"
 #include "foundation/log/Logger.h"
@@ -13,11 +14,6 @@
 
 namespace {
 
-constexpr int kHeaderLineBytes = 4096;  // a reply header line, CR LF and NUL included
-constexpr int kBodyBytes = 8192;        // the reply body
-constexpr int kMaxHeaderLines = 64;
-// A realm or nonce longer than this is not a receiver's challenge.
-constexpr size_t kMaxChallengeValue = 255;
 // Receiver screens outside this range are not believed.
 constexpr int kMinReceiverSide = 16;
 constexpr int kMaxReceiverSide = 8192;
@@ -25,18 +21,14 @@ constexpr int kMaxReceiverSide = 8192;
 const char* const kDigestUser = "Airplay";
 const char* const kDigestUri = "/stream.xml";
 
-void RemoveAll(std::string& s, const char* what) {
-  const size_t n = strlen(what);
-  for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at)) s.erase(at, n);
-}
+class SocketReplySource : public ReplySource {
+ public:
+  explicit SocketReplySource(socket_stream* socket) : socket_(socket) {}
+  int Recv(void* buffer, int length) override { return socket_->Recv(buffer, length); }
 
-std::string Trim(const std::string& s) {
-  const char* ws = " \t\r\n";
-  size_t b = s.find_first_not_of(ws);
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(ws);
-  return s.substr(b, e - b + 1);
-}
+ private:
+  socket_stream* socket_;
+};
 
 }  // namespace
 
@@ -59,28 +51,6 @@ std::wstring GetDeviceName() {
 std::string GetDeviceIdText() {
   socket_stream s;
   return s.GetMACAddress();
-}
-
-int ParseStreamInfoPlist(const uint8_t* body, int length, int* width, int* height,
-                         std::string* version) {
-  try {
-    Plist::Dictionary dict;
-    Plist::ParseDictionary(reinterpret_cast<const char*>(body), dict, length);
-    auto w = dict.find("width");
-    if (w == dict.end()) return -1;
-    auto h = dict.find("height");
-    if (h == dict.end()) return -2;
-    auto ver = dict.find("version");
-    if (ver == dict.end()) return -3;
-    *width = static_cast<int32_t>(boost::any_cast<int64_t>(w->second));
-    *height = static_cast<int32_t>(boost::any_cast<int64_t>(h->second));
-    *version = boost::any_cast<std::string>(ver->second);
-    return 0;
-  } catch (const Plist::Error&) {
-    return -4;
-  } catch (const boost::bad_any_cast&) {
-    return -4;
-  }
 }
 
 std::vector<uint8_t> BuildStreamPlist(int32_t sessionId, int64_t deviceId) {
@@ -112,24 +82,6 @@ std::vector<uint8_t> BuildStreamPlist(int32_t sessionId, int64_t deviceId) {
   return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
-bool CMirror::ReadHeaderLine(std::string& line) {
-  line.clear();
-  char c;
-  while (true) {
-    int r = socket_->Recv(&c, 1);
-    if (r <= 0) {
-      ZtLogger::Instance().Error("[Mirror]SendGetStream Failed : receive failed");
-      return false;
-    }
-    if (line.size() >= kHeaderLineBytes - 1) {
-      ZtLogger::Instance().Error("[Mirror]SendGetStream Failed : header line too long");
-      return false;
-    }
-    line.push_back(c);
-    if (line.size() >= 2 && line[line.size() - 2] == '\r' && line.back() == '\n') return true;
-  }
-}
-
 int CMirror::SendGetStream() { return SendGetStreamAttempt(0); }
 
 int CMirror::SendGetStreamAttempt(int attempt) {
@@ -155,54 +107,31 @@ int CMirror::SendGetStreamAttempt(int attempt) {
     return 0;
   }
 
-  long contentLength = 0;
-  bool challengeRepeated = false;
-  std::string line;
-  for (int lines = 0;; ++lines) {
-    if (lines >= kMaxHeaderLines) {
-      log.Error("[Mirror]SendGetStream Failed : too many header lines");
-      return 0;
-    }
-    if (!ReadHeaderLine(line)) return 0;
-    if (line.compare(0, 14, "Content-Length") == 0) {
-      std::string value = line;
-      RemoveAll(value, "Content-Length: ");
-      value = Trim(value);
-      contentLength = strtol(value.c_str(), nullptr, 10);
-    } else if (line.compare(0, 16, "WWW-Authenticate") == 0) {
-      std::string value = line;
-      RemoveAll(value, "WWW-Authenticate: ");
-      value = Trim(value);
-      if (value.compare(0, 6, "Digest") == 0) {
-        RemoveAll(value, "Digest");
-        DigestChallenge challenge;
-        const bool fits = ReadDigestChallenge(value, DigestUnclosedQuote::kIgnorePiece,
-                                              kMaxChallengeValue, &challenge);
-        if (!realm_.empty() || !nonce_.empty()) {
-          challengeRepeated = true;
-        } else if (!fits) {
-          log.Error("[Mirror]SendGetStream : oversized challenge ignored");
-        } else {
-          realm_ = challenge.realm;
-          nonce_ = challenge.nonce;
-        }
-      }
-    }
-    log.Debug("%s", line.c_str());
-    if (line == "\r\n") break;
-  }
-
-  if (contentLength != 0) {
-    if (contentLength < 0 || contentLength > kBodyBytes) {
-      log.Error("[Mirror]SendGetStream Failed : body of %ld bytes refused", contentLength);
-      ReportStatus(MIRROR_ERR_PARSE_STREAM_PLIST, "Parse GET stream bplist failed");
-      return 0;
-    }
-    std::vector<uint8_t> body(static_cast<size_t>(contentLength));
-    if (socket_->Recv(body.data(), static_cast<int>(body.size())) <= 0) {
+  SocketReplySource source(socket_);
+  StreamReply reply;
+  const StreamReplyResult read = ReadStreamReply(source, realm_, nonce_, &reply);
+  for (const std::string& line : reply.lines) log.Debug("%s", line.c_str());
+  if (reply.challengeOversized) log.Error("[Mirror]SendGetStream : oversized challenge ignored");
+  switch (read) {
+    case StreamReplyResult::kRead:
+      break;
+    case StreamReplyResult::kReceiveFailed:
       log.Error("[Mirror]SendGetStream Failed : receive failed");
       return 0;
-    }
+    case StreamReplyResult::kLineTooLong:
+      log.Error("[Mirror]SendGetStream Failed : header line too long");
+      return 0;
+    case StreamReplyResult::kTooManyLines:
+      log.Error("[Mirror]SendGetStream Failed : too many header lines");
+      return 0;
+    case StreamReplyResult::kBodyRefused:
+      log.Error("[Mirror]SendGetStream Failed : body of %ld bytes refused", reply.contentLength);
+      ReportStatus(MIRROR_ERR_PARSE_STREAM_PLIST, "Parse GET stream bplist failed");
+      return 0;
+  }
+
+  if (reply.contentLength != 0) {
+    const std::vector<uint8_t>& body = reply.body;
     int width = 0, height = 0;
     std::string version;
     int rc = ParseStreamInfoPlist(body.data(), static_cast<int>(body.size()), &width, &height,
@@ -232,7 +161,7 @@ int CMirror::SendGetStreamAttempt(int attempt) {
   }
   // One authorised resend: a receiver that refuses it again (with or without
   // a new challenge) has refused the password.
-  if (challengeRepeated || attempt >= 1) {
+  if (reply.challengeRepeated || attempt >= 1) {
     log.Error("[Mirror]SendGetStream Failed : auth failed");
     PostToOwner(1);
     return 0;

@@ -22,6 +22,7 @@
 #include "engine/mirror/MirrorTypes.h"
 #include "engine/mirror/NtpServer.h"
 #include "engine/mirror/StreamPacket.h"
+#include "engine/mirror/StreamReply.h"
 #include "engine/mirror/VideoHandOver.h"
 #include "foundation/net/SocketStream.h"
 #include "foundation/thread/Threads.h"
@@ -124,7 +125,6 @@ class CMirror : public CBaseThread {
   // failure (kFailed), true when it was stopped or the receiver ended it.
   bool RunSession();
   int SendGetStreamAttempt(int attempt);
-  bool ReadHeaderLine(std::string& line);
   // False when the loop ended on a failure of its own (not a stop, not a
   // receiver that closed the stream).
   bool CaptureLoop();
@@ -190,11 +190,8 @@ class CMirror : public CBaseThread {
   std::vector<uint8_t> packetBuffer_;  // session thread's send buffer, reused
 };
 
-// Handshake helpers (pure apart from the digest and random helpers).
-// 0; -1 "width" missing, -2 "height" missing, -3 "version" missing; -4 the
-// body is no readable property list or a value has the wrong type.
-int ParseStreamInfoPlist(const uint8_t* body, int length, int* width, int* height,
-                         std::string* version);
+// Handshake helpers (pure apart from the digest and random helpers); the
+// reply's reader and ParseStreamInfoPlist are in StreamReply.h.
 // The POST /stream body as a binary property list.
 std::vector<uint8_t> BuildStreamPlist(int32_t sessionId, int64_t deviceId);
 int32_t MakeRandomId();

@@ -172,13 +172,15 @@ void WriteArray(BinaryWriterState& state, const Array& array)
     PutInFront(state, head);
 }
 
-// Real object: the double's bytes with high zero bytes dropped down to 4,
-// so a double whose upper 32 bits are zero (0.0 among them) takes 4 bytes.
+// Real object: 8 bytes, except 0.0, which takes 4. Readers take a 4-byte
+// real as a float, and 0.0 is the one double whose upper half is zero that a
+// float holds exactly; any other such double (a tiny subnormal) would read
+// back as a different number.
 void WriteReal(BinaryWriterState& state, double value)
 {
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
-    const unsigned size = (bits >> 32) == 0 ? 4 : 8;
+    const unsigned size = bits == 0 ? 4 : 8;
     std::vector<unsigned char> bytes;
     bytes.push_back(size == 4 ? 0x22 : 0x23);
     AppendBigEndian(bytes, bits, size);
@@ -326,7 +328,9 @@ private:
     unsigned refSize_ = 0;
     uint64_t objectCount_ = 0;
     uint64_t offsetTableOffset_ = 0;  // also the end of the object table
-    uint64_t budgetLimit_ = 0;        // objects plus bytes of text and data produced
+    // Objects, plus bytes of text and data (UTF-16 text: its units, or its
+    // UTF-8 bytes where they are more).
+    uint64_t budgetLimit_ = 0;
     uint64_t budget_ = 0;             // what is left of it
     std::vector<uint64_t> path_;      // references of the containers being read
 
@@ -408,8 +412,7 @@ private:
         case 0x10:
             return ReadIntegerBody(offset + 1, marker);
         case 0x20: {
-            // A 4-byte real is a float; the writer only makes one for a
-            // double whose upper half is zero (0.0 reads back exactly).
+            // A 4-byte real is a float; the writer only makes one for 0.0.
             const unsigned log2 = marker & 0x0F;
             if (log2 == 2) {
                 const uint32_t bits = static_cast<uint32_t>(ReadBigEndian(Range(offset + 1, 4), 4));
@@ -453,12 +456,16 @@ private:
             uint64_t body;
             const uint64_t count = ReadCount(offset, marker, body);
             const unsigned char* p = Range(body, count, 2);
+            // Charged by its units before converting: units that convert to
+            // nothing (unpaired surrogates) still cost the reading.
+            Spend(count);
             std::u16string units(count, u'\0');
             for (uint64_t i = 0; i < count; ++i)
                 units[i] = static_cast<char16_t>((p[2 * i] << 8) | p[2 * i + 1]);
             // Unpaired surrogates are skipped rather than thrown on.
             std::string text = boost::locale::conv::utf_to_utf<char>(units.data(), units.data() + units.size());
-            Spend(text.size());
+            if (text.size() > count)
+                Spend(text.size() - count);
             return text;
         }
         case 0xA0: {

@@ -141,6 +141,39 @@ TEST(PlistHardening, LimitsLeaveValidInputAlone)
     EXPECT_EQ(boost::any_cast<const Plist::Array&>(value).size(), 100u);
 }
 
+// 8 KiB that name one string 390000 times (a root array of 2000 references
+// to an array of 195 references to it): text is charged by its length in
+// the file, whatever it converts to, so each is refused after a few hundred
+// copies rather than read in full.
+TEST(PlistHardening, SharedTextIsChargedByItsLength)
+{
+    const unsigned kUnits = 2969;
+    Bytes root{0xAF, 0x11, 0x07, 0xD0};  // 2000 references to object 1
+    root.insert(root.end(), 2000, 1);
+    Bytes middle{0xAF, 0x10, 195};       // 195 references to object 2
+    middle.insert(middle.end(), 195, 2);
+    auto text = [&](unsigned char marker, Bytes unit) {
+        Bytes object{static_cast<unsigned char>(marker | 0x0F), 0x11, kUnits >> 8, kUnits & 0xFF};
+        for (unsigned i = 0; i < kUnits; ++i)
+            object.insert(object.end(), unit.begin(), unit.end());
+        return object;
+    };
+    const struct {
+        const char* name;
+        Bytes string;
+    } cases[] = {
+        {"ASCII", text(0x50, {'a'})},
+        {"UTF-16 letters", text(0x60, {0x00, 'a'})},
+        {"UTF-16 unpaired surrogates (convert to nothing)", text(0x60, {0xDC, 0x00})},
+    };
+    for (const auto& c : cases) {
+        const Bytes file = BuildBinary({root, middle, c.string}, 1, 2);
+        ASSERT_LE(file.size(), 8191u) << c.name;
+        const std::string message = ErrorOf(file);
+        EXPECT_NE(message.find("too many shared references"), std::string::npos) << c.name << ": " << message;
+    }
+}
+
 TEST(PlistHardening, DeepXmlIsRejectedWithoutRecursing)
 {
     auto nested = [](unsigned levels) {

@@ -35,6 +35,7 @@ TEST(PlistReader, BinaryRoundTripKeepsEveryType)
     root["long"] = long(-7);
     root["real"] = -1234.5678;
     root["real zero"] = 0.0;
+    root["real subnormal"] = 1e-320;
     root["string"] = std::string("h\xC3\xA9llo\0x", 8);
     root["long string"] = std::string(300, 'q');
     root["long array"] = Plist::Array(20, boost::any(std::string("same")));

@@ -58,6 +58,8 @@ TEST(PlistWriter, ScalarRootsAreOneObjectFiles)
         {"double 0.0 in 4 bytes", 0.0, FromHex("22 00 00 00 00")},
         {"double 1.5", 1.5, FromHex("23 3F F8 00 00 00 00 00 00")},
         {"double -0.0", -0.0, FromHex("23 80 00 00 00 00 00 00 00")},
+        // Its upper half is zero too, but a float cannot hold it.
+        {"subnormal 1e-320", 1e-320, FromHex("23 00 00 00 00 00 00 07 E8")},
         {"float widened", 0.5f, FromHex("23 3F E0 00 00 00 00 00 00")},
         {"true", true, FromHex("09")},
         {"false", false, FromHex("08")},
