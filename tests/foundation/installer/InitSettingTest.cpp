@@ -281,7 +281,9 @@ TEST_F(InitSetting, SetupIssStaysOnlyWhileTheProductKeyCannotBeWritten) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ProductStateGuard::Clear();
-    if (c.defaultIssBlocked) ASSERT_TRUE(CreateDirectoryW(DefaultIss().c_str(), nullptr));
+    if (c.defaultIssBlocked) {
+      ASSERT_TRUE(CreateDirectoryW(DefaultIss().c_str(), nullptr));
+    }
     WriteSetupIss({{L"Nb5_ApplyToAllUser", c.allUsers ? L"1" : L"0"}, {L"Nb5_AllowScreenSaver", L"0"},
                    {L"Nb5_Tracking", L"1"}});
     int result = -1;
