@@ -173,6 +173,12 @@ int StartBEOPMgr() {
     if (!mgr.queueReady) log.Error("Create BEOPMgr queue event failed: %lu", GetLastError());
   }
   if (mgr.queueReady) ResetEvent(mgr.queueReady);
+  // Before the manager thread exists: the check loads the WMI stack (and
+  // with it the graphics libraries, under the loader lock), and doing that
+  // while the new thread sets up its message queue and maps the display
+  // driver deadlocks under Wine. Its result is still logged after the
+  // registration has been posted.
+  const bool hardwareIdChanged = IsHardwareIDChanged();
   const bool wasRunning = mgr.IsRunning();
   const bool started = mgr.Start();
   if (started && !wasRunning && mgr.queueReady) {
@@ -181,7 +187,7 @@ int StartBEOPMgr() {
   }
   BuildBackendUserAgent();
   PostDevInit();
-  if (IsHardwareIDChanged()) log.Info("HwardwareID changed when launching!");
+  if (hardwareIdChanged) log.Info("HwardwareID changed when launching!");
   return started ? 1 : 0;
 }
 

@@ -64,6 +64,8 @@ struct DxgiBridgeApi {
   PFN_KvDxgiCaptorFree free = nullptr;
 };
 
+// Loaded from the folder of the module that runs the engine (the program, or
+// the API DLL), never from the current directory or PATH.
 constexpr const wchar_t* kScapBridgeLibrary = L"libScapBridge.dll";
 
 class CCapVideoDxgi : public CCapVideo {

@@ -3,6 +3,7 @@
 #include "classlib/Handle.h"
 #include "classlib/Str.h"
 #include "engine/capture/CapVideo.h"
+#include "foundation/sys/LibraryLoad.h"
 #include "foundation/sys/SysUtil.h"
 #include "engine/mirror/StreamPacket.h"
 #include "foundation/log/Logger.h"
@@ -42,7 +43,7 @@ CCapVideoDxgi::~CCapVideoDxgi() { Release(); }
 
 bool CCapVideoDxgi::LoadBridge() {
   if (injected_) return api_.init != nullptr;
-  if (!library_) library_ = LoadLibraryW(kScapBridgeLibrary);
+  if (!library_) library_ = LoadOwnLibrary(kScapBridgeLibrary);
   if (!library_) return false;
   api_.init = reinterpret_cast<PFN_KvDxgiCaptorInit>(GetProcAddress(library_, "KvDxgiCaptorInit"));
   api_.getFrame =
@@ -149,7 +150,7 @@ int CCapVideoDxgi::Capture(uint8_t** picture) {
 
 bool ProbeDxgiCaptureWith(int osCode, const wchar_t* library) {
   if (osCode < OSVER_WIN8) return false;
-  cl::UniqueModule lib(LoadLibraryW(library));
+  cl::UniqueModule lib(LoadOwnLibrary(library));
   if (!lib) {
     ZtLogger::Instance().Info("KvDxgiCaptor LoadLibrary fail.");
     return false;

@@ -1,6 +1,7 @@
 #include "engine/capture/MonitorList.h"
 
 #include "classlib/Handle.h"
+#include "foundation/sys/LibraryLoad.h"
 #include "foundation/sys/SysUtil.h"
 
 CMonitorList::CMonitorList() { Clear(); }
@@ -125,7 +126,7 @@ void GetMonitorDpiScale(HMONITOR monitor, float* scaleX, float* scaleY) {
   if (scaleX) *scaleX = 1.0f;
   if (scaleY) *scaleY = 1.0f;
   if (GetOSVersionCode() != OSVER_WIN10) return;
-  cl::UniqueModule shcore(LoadLibraryW(L"Shcore.dll"));
+  cl::UniqueModule shcore(LoadSystemLibrary(L"Shcore.dll"));
   if (!shcore) return;
   using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
   auto fn = reinterpret_cast<GetDpiForMonitorFn>(GetProcAddress(shcore.get(), "GetDpiForMonitor"));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/log/Logger.h"
+#include "foundation/sys/LibraryLoad.h"
 
 namespace {
 
@@ -251,7 +252,7 @@ void DNSSD_API OnBrowse(DNSServiceRef ref, DNSServiceFlags flags, uint32_t inter
 bool LoadDnsSdLibraryFrom(const wchar_t* path, DnsSdApi* out) {
   DnsSdApi api;
   *out = api;
-  HMODULE dll = LoadLibraryW(path);
+  HMODULE dll = LoadOwnLibrary(path);
   if (!dll) return false;
   api.browse = reinterpret_cast<PFN_DNSServiceBrowse>(GetProcAddress(dll, "DNSServiceBrowse"));
   api.resolve = reinterpret_cast<PFN_DNSServiceResolve>(GetProcAddress(dll, "DNSServiceResolve"));

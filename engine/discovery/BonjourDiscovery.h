@@ -3,8 +3,9 @@
 // receiver to the owner (the main window) through its "found" callback; a
 // service that goes away is reported through "removed" with its name only.
 //
-// The dns_sd calls come from dnssd.dll, loaded at run time by name (the one
-// beside the program first) and kept loaded for the life of the process.
+// The dns_sd calls come from dnssd.dll, loaded at run time from the
+// program's own folder only (never the current directory or PATH) and kept
+// loaded for the life of the process.
 // Without the DLL, or without one of the six calls, the browse fails as
 // kDNSServiceErr_ServiceNotRunning: the thread logs it and ends.
 //
@@ -57,8 +58,9 @@ struct DnsSdApi {
 // dnssd.dll's calls, loaded on the first call and kept; null when the DLL or
 // any of the six calls is missing.
 const DnsSdApi* LoadDnsSdLibrary();
-// The same for a DLL of the caller's choice (its own copy of the calls,
-// kept loaded); false when the DLL or a call is missing.
+// The same for a DLL of the caller's choice (a bare name is taken from the
+// program's folder; its own copy of the calls, kept loaded); false when the
+// DLL or a call is missing.
 bool LoadDnsSdLibraryFrom(const wchar_t* dll, DnsSdApi* api);
 // All six calls are there.
 bool DnsSdApiComplete(const DnsSdApi& api);

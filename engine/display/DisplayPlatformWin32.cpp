@@ -3,6 +3,7 @@
 #include "engine/capture/MonitorList.h"
 #include "engine/display/DisplayPlatform.h"
 #include "foundation/registry/Registry.h"
+#include "foundation/sys/LibraryLoad.h"
 #include "foundation/sys/SysUtil.h"
 
 namespace {
@@ -18,7 +19,7 @@ typedef HRESULT(WINAPI* PFN_DwmIsCompositionEnabled)(BOOL*);
 
 class Win32DisplayPlatform final : public IDisplayPlatform {
  public:
-  Win32DisplayPlatform() { user32_ = LoadLibraryW(L"User32.dll"); }
+  Win32DisplayPlatform() { user32_ = LoadSystemLibrary(L"User32.dll"); }
 
   BOOL EnumDisplayDevice(DWORD index, DISPLAY_DEVICEW* device) override {
     device->cb = sizeof(DISPLAY_DEVICEW);
@@ -38,7 +39,7 @@ class Win32DisplayPlatform final : public IDisplayPlatform {
     if (dc) ReleaseDC(nullptr, dc);
   }
   bool CompositionEnabled() override {
-    HMODULE dwm = LoadLibraryW(L"Dwmapi.dll");
+    HMODULE dwm = LoadSystemLibrary(L"Dwmapi.dll");
     if (!dwm) return false;
     BOOL on = FALSE;
     auto fn = reinterpret_cast<PFN_DwmIsCompositionEnabled>(

@@ -3,6 +3,7 @@
 #include "classlib/Str.h"
 #include "engine/mirror/SessionClock.h"
 #include "foundation/log/Logger.h"
+#include "foundation/sys/LibraryLoad.h"
 
 CEncVideoH264::CEncVideoH264(const wchar_t* library)
     : libraryName_(library ? library : kVencBridgeLibrary) {}
@@ -24,7 +25,7 @@ KvEncConfig CEncVideoH264::MakeConfig(const VideoParam& v) {
 }
 
 bool CEncVideoH264::LoadBridge() {
-  library_ = LoadLibraryW(libraryName_.c_str());
+  library_ = LoadOwnLibrary(libraryName_.c_str());
   if (!library_) {
     const DWORD err = GetLastError();
     ZtLogger::Instance().Error("[Video]LoadLibrary fail:%s, dwErr:%d(%x)",

@@ -14,6 +14,8 @@
 #include "bridges/VencBridge/VencBridge.h"
 #include "engine/mirror/VideoParam.h"
 
+// Loaded from the folder of the module that runs the engine (the program, or
+// the API DLL), never from the current directory or PATH.
 constexpr const wchar_t* kVencBridgeLibrary = L"libVencBridge.dll";
 
 class CEncVideoH264 {

@@ -40,17 +40,22 @@ DWORD ServiceProgressWaitMs(DWORD waitHintMs) {
   return wait;
 }
 
-DWORD ServiceStopSleepMs(DWORD waitHintMs, DWORD elapsedMs) {
+DWORD ServiceSleepWithinMs(DWORD waitHintMs, DWORD elapsedMs, DWORD limitMs) {
   DWORD wait = ServiceProgressWaitMs(waitHintMs);
-  const DWORD left = elapsedMs < kServiceStopLimitMs ? kServiceStopLimitMs - elapsedMs : 0;
+  const DWORD left = elapsedMs < limitMs ? limitMs - elapsedMs : 0;
   // A short pause at least, so a loop at the limit does not spin.
   if (wait > left) wait = left > 100 ? left : 100;
   return wait;
 }
 
+DWORD ServiceStopSleepMs(DWORD waitHintMs, DWORD elapsedMs) {
+  return ServiceSleepWithinMs(waitHintMs, elapsedMs, kServiceStopLimitMs);
+}
+
 void SetEnumDependentServicesForTest(EnumDependentsFn fn) { g_enumDependents.store(fn); }
 
 int StartServiceAndWait(const std::wstring& name) {
+  const DWORD start = GetTickCount();
   ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!manager) return 1;
   ScHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
@@ -62,8 +67,11 @@ int StartServiceAndWait(const std::wstring& name) {
   DWORD noted = GetTickCount();
   DWORD checkPoint = st.dwCheckPoint;
   while (st.dwCurrentState == SERVICE_STOP_PENDING) {
-    Sleep(ServiceProgressWaitMs(st.dwWaitHint));
+    Sleep(ServiceSleepWithinMs(st.dwWaitHint, Since(start), kServiceStartLimitMs));
     if (!Query(service.get(), st)) return 3;
+    if (st.dwCurrentState != SERVICE_STOP_PENDING) break;
+    // Progress renews the service's own time-out, never the whole call's.
+    if (Since(start) > kServiceStartLimitMs) return 4;
     if (st.dwCheckPoint > checkPoint) {
       noted = GetTickCount();
       checkPoint = st.dwCheckPoint;
@@ -77,8 +85,9 @@ int StartServiceAndWait(const std::wstring& name) {
   noted = GetTickCount();
   checkPoint = st.dwCheckPoint;
   while (st.dwCurrentState == SERVICE_START_PENDING) {
-    Sleep(ServiceProgressWaitMs(st.dwWaitHint));
+    Sleep(ServiceSleepWithinMs(st.dwWaitHint, Since(start), kServiceStartLimitMs));
     if (!Query(service.get(), st)) break;
+    if (Since(start) > kServiceStartLimitMs) break;
     if (st.dwCheckPoint > checkPoint) {
       noted = GetTickCount();
       checkPoint = st.dwCheckPoint;

@@ -5,6 +5,7 @@
 #include "classlib/Str.h"
 #include "foundation/log/Logger.h"
 #include "foundation/settings/FrameUtility.h"
+#include "foundation/sys/LibraryLoad.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ bool Find(HMODULE module, const char* name, T* out) {
 const UpdaterCalls& Calls() {
   static UpdaterCalls calls = [] {
     UpdaterCalls c;
-    HMODULE module = LoadLibraryW(L"WinSparkle.dll");
+    HMODULE module = LoadOwnLibrary(L"WinSparkle.dll");
     if (!module) {
       ZtLogger::Instance().Error("Updater library not loaded: %lu", GetLastError());
       return c;

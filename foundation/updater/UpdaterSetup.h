@@ -1,6 +1,7 @@
 // The program's side of the updater: the feed address and the five calls
-// into the updater library (WinSparkle.dll beside the program, loaded at run
-// time; without it the program runs on without updates, logged).
+// into the updater library (WinSparkle.dll, loaded at run time from the
+// program's own folder only; without it the program runs on without
+// updates, logged).
 #pragma once
 
 #include <string>

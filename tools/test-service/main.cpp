@@ -9,6 +9,14 @@
 //               (stops itself after 45 s)
 //   huge-hint   a stop reports a wait hint of about 24 days, then stops
 //               after 3 s
+//   endless-start   start pending with a check point that grows every
+//                   500 ms (ends itself after 75 s)
+//   huge-start-hint start pending with a hint of about 24 days and no
+//                   progress (ends itself after 75 s)
+//   endless-stop    a stop stays pending with a check point that grows
+//                   every 500 ms (stops itself after 75 s)
+//   quick-stop      a stop is reported pending (hint 0) by the control
+//                   handler itself and ends 300 ms later
 #include <windows.h>
 
 #include <cstring>
@@ -32,8 +40,23 @@ void Report(DWORD state, DWORD checkPoint, DWORD waitHint) {
 
 bool Is(const char* mode) { return strcmp(g_mode, mode) == 0; }
 
+// How long the endless modes keep reporting progress before they end
+// themselves (so nothing outlives a test run for long).
+constexpr DWORD kEndlessMs = 75000;
+
+// Pending for kEndlessMs, the check point growing every 500 ms.
+void EndlessProgress(DWORD state) {
+  for (DWORD cp = 1; cp <= kEndlessMs / 500; ++cp) {
+    Report(state, cp, 2000);
+    Sleep(500);
+  }
+}
+
 DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
   if (control == SERVICE_CONTROL_STOP) {
+    // Reported before the control returns, so the stopper's first query
+    // already sees the pending stop.
+    if (Is("quick-stop")) Report(SERVICE_STOP_PENDING, 1, 0);
     SetEvent(g_stop);
     return NO_ERROR;
   }
@@ -54,6 +77,15 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
     Sleep(40000);
     Report(SERVICE_STOPPED, 0, 0);
     return;
+  } else if (Is("endless-start")) {
+    EndlessProgress(SERVICE_START_PENDING);
+    Report(SERVICE_STOPPED, 0, 0);
+    return;
+  } else if (Is("huge-start-hint")) {
+    Report(SERVICE_START_PENDING, 1, 0x7FFFFFF0);
+    Sleep(kEndlessMs);
+    Report(SERVICE_STOPPED, 0, 0);
+    return;
   }
   Report(SERVICE_RUNNING, 0, 0);
   WaitForSingleObject(g_stop, INFINITE);
@@ -63,6 +95,10 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
   } else if (Is("huge-hint")) {
     Report(SERVICE_STOP_PENDING, 1, 0x7FFFFFF0);
     Sleep(3000);
+  } else if (Is("endless-stop")) {
+    EndlessProgress(SERVICE_STOP_PENDING);
+  } else if (Is("quick-stop")) {
+    Sleep(300);
   }
   Report(SERVICE_STOPPED, 0, 0);
 }

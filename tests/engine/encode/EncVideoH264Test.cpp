@@ -86,8 +86,8 @@ TEST(EncVideoH264, MissingOrIncompleteBridgeIsRefusedAndNeverCalled) {
   } cases[] = {
       // ERROR_MOD_NOT_FOUND, in decimal and in hexadecimal.
       {L"libVencBridgeMissing.dll", "[Video]LoadLibrary fail:libVencBridgeMissing.dll, dwErr:126(7e)"},
-      // A DLL without the eight entry points.
-      {L"kernel32.dll", "[Video]GetProcAddress fail:kernel32.dll, Kvx264Init"},
+      // A DLL beside the program without the eight entry points.
+      {L"libScapBridge.dll", "[Video]GetProcAddress fail:libScapBridge.dll, Kvx264Init"},
   };
   for (const Case& c : cases) {
     CEncVideoH264 enc(c.library);

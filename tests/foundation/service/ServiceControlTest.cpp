@@ -2,9 +2,12 @@
 // installed in the build's Wine prefix for each test and deleted after it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "foundation/service/ServiceControl.h"
 
@@ -41,6 +44,10 @@ class InstalledService {
   }
   bool ok() const { return service_ != nullptr; }
   const std::wstring& name() const { return name_; }
+  bool Control(DWORD control) {
+    SERVICE_STATUS s{};
+    return ControlService(service_, control, &s) != FALSE;
+  }
   DWORD State() const {
     SERVICE_STATUS s{};
     QueryServiceStatus(service_, &s);
@@ -93,6 +100,69 @@ TEST(ServiceControl, StartFollowsProgressAndGivesUpOnAStuckStart) {
   // Given up once the 2000 ms hint passed without progress.
   EXPECT_GE(stuckMs, 2000u);
   EXPECT_LT(stuckMs, 8000u);
+}
+
+// Services whose reports would hold a start for as long as they like: the
+// whole start ends within its own limit. The cases run side by side, each
+// on a thread of its own; a call still running past the bound is reported
+// and left behind (the services end themselves after 75 s).
+TEST(ServiceControl, AStartEndsWithinItsLimitWhateverTheServiceReports) {
+  const struct {
+    const char* mode;
+    bool stopFirst;  // leave the service stopping when the start is asked
+    int result;
+  } cases[] = {
+      {"endless-start", false, 6},    // start pending, check point growing
+      {"huge-start-hint", false, 6},  // start pending, a hint of 24 days
+      {"endless-stop", true, 4},      // stop pending, check point growing
+  };
+  const DWORD bound = kServiceStartLimitMs + 15000;
+  struct Run {
+    std::atomic<bool> done{false};
+    int result = -1;
+    DWORD ms = 0;
+  };
+  std::vector<std::unique_ptr<InstalledService>> services;
+  std::vector<std::shared_ptr<Run>> runs;
+  for (const auto& c : cases) {
+    services.push_back(std::make_unique<InstalledService>(c.mode));
+    InstalledService& svc = *services.back();
+    ASSERT_TRUE(svc.ok()) << c.mode;
+    if (c.stopFirst) {
+      ASSERT_EQ(StartServiceAndWait(svc.name()), 0) << c.mode;
+      ASSERT_TRUE(svc.Control(SERVICE_CONTROL_STOP)) << c.mode;
+    }
+    auto run = std::make_shared<Run>();
+    runs.push_back(run);
+    std::thread([run, name = svc.name()] {
+      const DWORD t0 = GetTickCount();
+      run->result = StartServiceAndWait(name);
+      run->ms = GetTickCount() - t0;
+      run->done = true;
+    }).detach();
+  }
+  const DWORD t0 = GetTickCount();
+  for (size_t i = 0; i < runs.size(); ++i) {
+    while (!runs[i]->done && GetTickCount() - t0 < bound) Sleep(100);
+    if (!runs[i]->done) {
+      ADD_FAILURE() << cases[i].mode << ": still waiting after " << bound << " ms";
+      continue;
+    }
+    EXPECT_EQ(runs[i]->result, cases[i].result) << cases[i].mode;
+    // The limit is spent, not cut short: the service had no say in it.
+    EXPECT_GE(runs[i]->ms, kServiceStartLimitMs - 500) << cases[i].mode;
+  }
+}
+
+// A pending stop that ends before the next query is not a time-out, even
+// when its hint (0 here) has long passed: the service is started.
+TEST(ServiceControl, AStopThatEndsWhileTheStartWaitsIsFollowedByTheStart) {
+  InstalledService svc("quick-stop");
+  ASSERT_TRUE(svc.ok());
+  ASSERT_EQ(StartServiceAndWait(svc.name()), 0);
+  ASSERT_TRUE(svc.Control(SERVICE_CONTROL_STOP));
+  EXPECT_EQ(StartServiceAndWait(svc.name()), 0);
+  EXPECT_EQ(IsServiceRunning(svc.name()), 0);
 }
 
 TEST(ServiceControl, AHugeStopHintCostsOneClampedWait) {
@@ -163,6 +233,8 @@ TEST(ServiceControl, WaitsAreClamped) {
   EXPECT_EQ(ServiceStopSleepMs(0x7FFFFFF0, 0), 10000u);
   EXPECT_EQ(ServiceStopSleepMs(0x7FFFFFF0, 25000), 5000u);
   EXPECT_EQ(ServiceStopSleepMs(0x7FFFFFF0, 31000), 100u);
+  EXPECT_EQ(ServiceSleepWithinMs(20000, 0, 1000), 1000u);
+  EXPECT_EQ(ServiceSleepWithinMs(20000, 29500, kServiceStartLimitMs), 500u);
 }
 
 }  // namespace
