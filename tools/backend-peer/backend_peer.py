@@ -331,6 +331,7 @@ def test_reply(req, target):
     html-open, html-whole     an HTML page without or with its closing tag
     echo[?html=open]          the request's header lines and body as JSON (after an
                               opening html tag with html=open)
+    hold?seconds=S            "held", after holding the reply back S seconds
     """
     url = urllib.parse.urlsplit(target)
     q = dict(urllib.parse.parse_qsl(url.query))
@@ -340,6 +341,9 @@ def test_reply(req, target):
         return response(200, (b"0123456789" * (n // 10 + 1))[:n], ctype)
     if url.path == "text":
         return response(200, "K\u00f6ln".encode("utf-8"), ctype)
+    if url.path == "hold":
+        time.sleep(min(float(q.get("seconds", "30")), 120.0))
+        return response(200, b"held", "text/plain")
     if url.path == "html-open":
         return response(200, b"<html><body>cut short", "text/html")
     if url.path == "html-whole":
