@@ -72,6 +72,9 @@ class Request:
         self.method, self.target, self.version = method, target, version
         self.headers = headers  # list of (name, value) in order, as received
         self.body = body
+        # The client closed before its stated body was all there: a request
+        # it gave up (cancelled), not one it sent wrongly.
+        self.aborted = False
 
     def all(self, name):
         return [v for n, v in self.headers if n.lower() == name.lower()]
@@ -113,7 +116,9 @@ def read_request(conn, buf):
             break
         rest += chunk
     body, rest = rest[:length], rest[length:]
-    return Request(method, target, version, headers, body), rest
+    req = Request(method, target, version, headers, body)
+    req.aborted = len(body) < length
+    return req, rest
 
 
 def response(status, body=b"", content_type=None, extra=(), length=None, reason=None):
@@ -413,7 +418,13 @@ class PeerHandler(socketserver.BaseRequestHandler):
         entry = {"method": req.method, "target": req.target, "sent_target": sent_target,
                  "op": op,
                  "headers": req.headers, "body": req.body.decode("latin-1"),
-                 "agent": req.one("User-Agent"), "violations": []}
+                 "agent": req.one("User-Agent"), "violations": [], "aborted": req.aborted}
+        if req.aborted:
+            # Nothing to check and nothing to answer: the client is gone.
+            with state.lock:
+                state.requests.append(entry)
+                state.all_requests.append(entry)
+            return False
         if op is None:
             entry["violations"].append("unknown request %s %s" % (req.method, req.target))
         elif isinstance(op, int):
