@@ -129,13 +129,21 @@ void CBEOPMgr::FreeQueuedRecords() {
 }
 
 int CBEOPMgr::StopThread() {
+  // All backend traffic is the manager's: from here no request starts, and
+  // the one in progress ends now instead of at its deadline (its operation
+  // fails and frees its record as any failed request does).
+  HttpClient::RefuseNew(true);
+  HttpClient::CancelAll();
   if (threadId_) PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+  bool ended = true;
   if (running_ && handle_) {
-    // Never terminated inside an operation (a config.ini write, a request):
-    // those are bounded, so they are waited out first.
+    // Never terminated inside an operation (a config.ini write): those are
+    // bounded, so they are waited out first.
     DWORD waited = 0;
-    bool ended = WaitForSingleObject(handle_, kBEOPMgrStopWaitMs) == WAIT_OBJECT_0;
+    ended = WaitForSingleObject(handle_, kBEOPMgrStopWaitMs) == WAIT_OBJECT_0;
     while (!ended && InOperation() && waited < kBEOPMgrOperationWaitMs) {
+      // A request that a queued operation started after the cancel above.
+      HttpClient::CancelAll();
       ended = WaitForSingleObject(handle_, 100) == WAIT_OBJECT_0;
       waited += 100;
     }
@@ -152,9 +160,14 @@ int CBEOPMgr::StopThread() {
       // than kill it holding a lock. Its handle stays known.
       ZtLogger::Instance().Error("BEOPMgr thread still busy after %lu ms",
                                  static_cast<unsigned long>(waited));
-      return 0;
     }
   }
+  // The threads of cancelled requests, so none outlives the stop.
+  HttpClient::CancelAll();
+  if (!HttpClient::JoinAll(kBEOPMgrExchangeJoinMs))
+    ZtLogger::Instance().Error("BEOP requests still running after the stop");
+  HttpClient::RefuseNew(false);
+  if (!ended) return 0;
   if (handle_) {
     CloseHandle(handle_);
     handle_ = nullptr;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "backend/BEOPRecords.h"
+#include "backend/HttpClient.h"
 #include "foundation/thread/Threads.h"
 
 class CIPMonitor;
@@ -29,9 +30,14 @@ void BuildBackendUserAgent();
 // maximum).
 constexpr UINT kMeetingTokenTimerMs = 3456000000u;
 // How long StopBEOPMgr waits for the thread after WM_QUIT while it is not
-// inside an operation, and at most while it is.
+// inside an operation, and at most while it is. A request in progress is
+// cancelled by the stop, so what is left to wait for is a completion's own
+// bounded work (a config.ini write, a decode).
 constexpr DWORD kBEOPMgrStopWaitMs = 1000;
-constexpr DWORD kBEOPMgrOperationWaitMs = 120000;
+constexpr DWORD kBEOPMgrOperationWaitMs = 10000;
+// How long the stop waits for the threads of cancelled requests: a call in
+// progress ends at its time-out where closing its handle does not end it.
+constexpr DWORD kBEOPMgrExchangeJoinMs = HttpClient::kCallBoundMs + 2000;
 
 class CBEOPMgr : public thread {
  public:

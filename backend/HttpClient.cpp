@@ -1,14 +1,17 @@
 #include "backend/HttpClient.h"
 
+#include <process.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cwctype>
 #include <regex>
-#include <system_error>
-#include <thread>
+#include <vector>
 
 #include "classlib/Str.h"
 #include "foundation/settings/SettingsCipher.h"
+#include "foundation/thread/Threads.h"
 
 namespace {
 
@@ -35,13 +38,193 @@ bool QueryHeaderText(HINTERNET request, DWORD info, std::wstring& out) {
 
 }  // namespace
 
+// ---------------------------------------------------------------- flights
+
+// One exchange on its thread: the client that runs it, and the WinHTTP
+// handles a cancel closes (request first: closing it is what ends a call in
+// progress). The flight is kept in the list below until its thread ended,
+// so the thread never outlives what it uses.
+struct HttpClient::Flight {
+  explicit Flight(const std::wstring& url) : client(url) {}
+  ~Flight() {
+    if (thread) CloseHandle(thread);
+    if (done) CloseHandle(done);
+    if (stopped) CloseHandle(stopped);
+  }
+  Flight(const Flight&) = delete;
+  Flight& operator=(const Flight&) = delete;
+
+  void Cancel() {
+    ScopedLock<critical_section_lock> g(lock);
+    if (cancelled) return;
+    cancelled = true;
+    for (Slot slot : {kRequestSlot, kConnectionSlot, kSessionSlot}) {
+      if (handles[slot]) WinHttpCloseHandle(handles[slot]);
+      handles[slot] = nullptr;
+    }
+    SetEvent(stopped);
+  }
+
+  HttpClient client;
+  std::wstring verb;
+  HANDLE thread = nullptr;   // null until started, or when it runs on its caller
+  HANDLE done = nullptr;     // the exchange ended (the client holds its results)
+  HANDLE stopped = nullptr;  // it was cancelled
+  bool ok = false;
+  critical_section_lock lock;  // cancelled and handles
+  bool cancelled = false;
+  HINTERNET handles[3] = {nullptr, nullptr, nullptr};
+};
+
+namespace {
+
+using FlightPtr = std::shared_ptr<HttpClient::Flight>;
+
+// Every flight whose thread has not been seen to end. Made once and never
+// destroyed: a thread that releases the last pin of the DLL unloads it
+// while it still sits in this list.
+struct FlightList {
+  critical_section_lock lock;
+  std::vector<FlightPtr> flights;
+  bool refusing = false;
+};
+
+FlightList& Flights() {
+  static FlightList* list = new FlightList();
+  return *list;
+}
+
+// Forgets the flights whose threads have ended.
+void ReapFlights() {
+  FlightList& list = Flights();
+  std::vector<FlightPtr> ended;
+  {
+    ScopedLock<critical_section_lock> g(list.lock);
+    auto& v = list.flights;
+    for (auto it = v.begin(); it != v.end();) {
+      if ((*it)->thread && WaitForSingleObject((*it)->thread, 0) == WAIT_OBJECT_0) {
+        ended.push_back(*it);
+        it = v.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  // Freed outside the lock: a flight's client closes nothing that waits.
+}
+
+void ForgetFlight(const HttpClient::Flight* flight) {
+  FlightList& list = Flights();
+  ScopedLock<critical_section_lock> g(list.lock);
+  auto& v = list.flights;
+  v.erase(std::remove_if(v.begin(), v.end(),
+                         [flight](const FlightPtr& f) { return f.get() == flight; }),
+          v.end());
+}
+
+}  // namespace
+
+void HttpClient::CancelAll() {
+  std::vector<FlightPtr> flights;
+  {
+    ScopedLock<critical_section_lock> g(Flights().lock);
+    flights = Flights().flights;
+  }
+  for (const FlightPtr& f : flights) f->Cancel();
+}
+
+void HttpClient::RefuseNew(bool refuse) {
+  ScopedLock<critical_section_lock> g(Flights().lock);
+  Flights().refusing = refuse;
+}
+
+bool HttpClient::JoinAll(DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    ReapFlights();
+    std::vector<HANDLE> threads;
+    {
+      ScopedLock<critical_section_lock> g(Flights().lock);
+      if (Flights().flights.empty()) return true;
+      for (const FlightPtr& f : Flights().flights) {
+        if (f->thread && threads.size() < MAXIMUM_WAIT_OBJECTS) threads.push_back(f->thread);
+      }
+    }
+    const DWORD spent = GetTickCount() - start;
+    if (spent >= timeoutMs) return false;
+    // Flights without a thread yet (or running on their caller) are polled.
+    const DWORD slice = std::min<DWORD>(timeoutMs - spent, 50);
+    if (threads.empty()) {
+      Sleep(slice);
+    } else {
+      // The list keeps the flights, and so their handles, until reaped here.
+      WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), FALSE, slice);
+    }
+  }
+}
+
+size_t HttpClient::ExchangesInFlight() {
+  ReapFlights();
+  ScopedLock<critical_section_lock> g(Flights().lock);
+  return Flights().flights.size();
+}
+
+unsigned __stdcall HttpClient::FlightThread(void* arg) {
+  const HMODULE pin = PinOwnModule();
+  Flight* f = static_cast<Flight*>(arg);
+  f->ok = f->client.Exchange(f->verb);
+  SetEvent(f->done);
+  ExitPinnedThread(pin, 0);
+  return 0;
+}
+
+bool HttpClient::Cancelled() const {
+  if (!flight_) return false;
+  ScopedLock<critical_section_lock> g(flight_->lock);
+  return flight_->cancelled;
+}
+
+bool HttpClient::Track(Slot slot, HINTERNET handle) {
+  if (!flight_) return true;
+  ScopedLock<critical_section_lock> g(flight_->lock);
+  if (flight_->cancelled) {
+    WinHttpCloseHandle(handle);
+    return false;
+  }
+  flight_->handles[slot] = handle;
+  return true;
+}
+
+void HttpClient::Release(Slot slot, HINTERNET handle) {
+  if (!handle) return;
+  if (!flight_) {
+    WinHttpCloseHandle(handle);
+    return;
+  }
+  ScopedLock<critical_section_lock> g(flight_->lock);
+  if (flight_->handles[slot] == handle) {
+    WinHttpCloseHandle(handle);
+    flight_->handles[slot] = nullptr;
+  }
+}
+
+int HttpClient::CallTimeout(int phaseMs, DWORD leftMs) {
+  DWORD ms = phaseMs > 0 ? static_cast<DWORD>(phaseMs) : kCallBoundMs;
+  ms = std::min(ms, kCallBoundMs);
+  ms = std::min(ms, leftMs);
+  return static_cast<int>(std::max<DWORD>(ms, 1));
+}
+
+// ---------------------------------------------------------------- the client
+
 void HttpClient::SetDefaultDeadlineMs(DWORD ms) { g_defaultDeadlineMs.store(ms); }
 DWORD HttpClient::DefaultDeadlineMs() { return g_defaultDeadlineMs.load(); }
 
 HttpClient::HttpClient(const std::wstring& url) : url_(url), deadlineMs_(DefaultDeadlineMs()) {}
 
 HttpClient::~HttpClient() {
-  if (session_) WinHttpCloseHandle(session_);
+  // A flight's client has released its session when its exchange ended.
+  if (session_ && !flight_) WinHttpCloseHandle(session_);
 }
 
 bool HttpClient::SetBody(const void* bytes, int length) {
@@ -58,14 +241,12 @@ int HttpClient::StatusCode() const {
 }
 
 void HttpClient::SetCallTimeouts(HINTERNET request, DWORD leftMs) {
-  auto cut = [leftMs](int ms) {
-    return static_cast<int>(static_cast<DWORD>(ms) < leftMs ? static_cast<DWORD>(ms) : leftMs);
-  };
-  WinHttpSetTimeouts(request, resolveTimeoutMs_, cut(connectTimeoutMs_), cut(sendTimeoutMs_),
-                     cut(receiveTimeoutMs_));
+  WinHttpSetTimeouts(request, CallTimeout(resolveTimeoutMs_, leftMs),
+                     CallTimeout(connectTimeoutMs_, leftMs), CallTimeout(sendTimeoutMs_, leftMs),
+                     CallTimeout(receiveTimeoutMs_, leftMs));
   // The receive time-out above does not bound the wait for the reply's
   // headers everywhere; this option does.
-  DWORD responseMs = static_cast<DWORD>(cut(receiveTimeoutMs_));
+  DWORD responseMs = static_cast<DWORD>(CallTimeout(receiveTimeoutMs_, leftMs));
   WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs,
                    sizeof(responseMs));
 }
@@ -81,7 +262,7 @@ void HttpClient::TakeConfigFrom(const HttpClient& o) {
   proxyPassword_ = o.proxyPassword_;
   userAgent_ = o.userAgent_;
   portOverride_ = o.portOverride_;
-  deadlineMs_ = o.deadlineMs_;
+  deadlineMs_ = std::min(o.deadlineMs_, kMaxDeadlineMs);
 }
 
 void HttpClient::TakeResultsFrom(const HttpClient& o) {
@@ -108,61 +289,107 @@ bool HttpClient::Send(const std::wstring& verbIn) {
     lastError_ = kErrBadVerb;
     return false;
   }
-  // The exchange and its event are shared with its thread, which may
-  // outlive this call (see the header).
-  auto exchange = std::make_shared<HttpClient>(url_);
-  exchange->TakeConfigFrom(*this);
-  std::shared_ptr<void> done(CreateEventW(nullptr, TRUE, FALSE, nullptr), [](void* h) {
-    if (h) CloseHandle(h);
-  });
-  auto result = std::make_shared<std::atomic<bool>>(false);
-  bool started = false;
-  if (done.get()) {
-    try {
-      std::thread([exchange, done, result, verb] {
-        result->store(exchange->Exchange(verb));
-        SetEvent(done.get());
-      }).detach();
-      started = true;
-    } catch (const std::system_error&) {
-      started = false;
-    }
-  }
-  if (!started) {
-    const bool ok = exchange->Exchange(verb);
-    TakeResultsFrom(*exchange);
-    return ok;
-  }
-  if (WaitForSingleObject(done.get(), deadlineMs_ + kDeadlineGraceMs) != WAIT_OBJECT_0) {
-    lastError_ = kErrDeadline;
-    if (firstError_ == 0) firstError_ = kErrDeadline;
+  ReapFlights();
+  auto flight = std::make_shared<Flight>(url_);
+  flight->client.TakeConfigFrom(*this);
+  flight->client.flight_ = flight.get();
+  flight->verb = verb;
+  flight->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  flight->stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!flight->done || !flight->stopped) {
+    lastError_ = static_cast<int>(GetLastError());
     return false;
   }
-  TakeResultsFrom(*exchange);
-  return result->load();
+  {
+    ScopedLock<critical_section_lock> g(Flights().lock);
+    if (Flights().refusing) {
+      lastError_ = kErrCancelled;
+      if (firstError_ == 0) firstError_ = kErrCancelled;
+      return false;
+    }
+    Flights().flights.push_back(flight);
+  }
+  const uintptr_t h =
+      _beginthreadex(nullptr, 0, &HttpClient::FlightThread, flight.get(), CREATE_SUSPENDED, nullptr);
+  if (h == 0) {
+    // No thread to be had: the exchange runs here, still bounded by its
+    // time-outs and still ended by a cancel.
+    const bool ok = flight->client.Exchange(verb);
+    TakeResultsFrom(flight->client);
+    ForgetFlight(flight.get());
+    return ok;
+  }
+  {
+    ScopedLock<critical_section_lock> g(Flights().lock);
+    flight->thread = reinterpret_cast<HANDLE>(h);
+  }
+  ResumeThread(flight->thread);
+  HANDLE ends[2] = {flight->done, flight->stopped};
+  const DWORD r = WaitForMultipleObjects(2, ends, FALSE,
+                                         flight->client.deadlineMs_ + kDeadlineGraceMs);
+  if (r == WAIT_OBJECT_0) {
+    // The worker no longer touches its client; it only returns now.
+    TakeResultsFrom(flight->client);
+    if (WaitForSingleObject(flight->thread, kCallBoundMs) == WAIT_OBJECT_0) ReapFlights();
+    return flight->ok;
+  }
+  // Past the deadline, or cancelled: the exchange's handles are closed and
+  // its thread ends by itself; JoinAll or a later Send forgets it.
+  flight->Cancel();
+  lastError_ = r == WAIT_OBJECT_0 + 1 ? kErrCancelled : kErrDeadline;
+  if (firstError_ == 0) firstError_ = lastError_;
+  return false;
 }
 
 bool HttpClient::Exchange(const std::wstring& verb) {
   const DWORD deadlineTick = GetTickCount() + deadlineMs_;
+  HINTERNET connection = nullptr;
+  HINTERNET request = nullptr;
+  const bool ok = ExchangeOn(verb, deadlineTick, &connection, &request);
+  Release(kRequestSlot, request);
+  Release(kConnectionSlot, connection);
+  Release(kSessionSlot, session_);
+  session_ = nullptr;
+  return ok;
+}
+
+bool HttpClient::ExchangeOn(const std::wstring& verb, DWORD deadlineTick, HINTERNET* connection,
+                            HINTERNET* requestOut) {
+  if (Cancelled()) {
+    RecordError(kErrCancelled);
+    return false;
+  }
   if (!session_) {
     // The proxy is given here: the per-request proxy option is not honoured
     // by every WinHTTP, the session's named proxy is.
+    HINTERNET session;
     if (proxyServer_.empty()) {
-      session_ = WinHttpOpen(userAgent_.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+      session = WinHttpOpen(userAgent_.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
     } else {
-      session_ = WinHttpOpen(userAgent_.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY,
-                             proxyServer_.c_str(),
-                             proxyBypass_.empty() ? WINHTTP_NO_PROXY_BYPASS : proxyBypass_.c_str(),
-                             0);
+      session = WinHttpOpen(userAgent_.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                            proxyServer_.c_str(),
+                            proxyBypass_.empty() ? WINHTTP_NO_PROXY_BYPASS : proxyBypass_.c_str(),
+                            0);
     }
-    if (!session_) {
+    if (!session) {
       RecordError(GetLastError());
       return false;
     }
+    if (!Track(kSessionSlot, session)) {
+      RecordError(kErrCancelled);
+      return false;
+    }
+    session_ = session;
   }
-  WinHttpSetTimeouts(session_, resolveTimeoutMs_, connectTimeoutMs_, sendTimeoutMs_,
-                     receiveTimeoutMs_);
+  const DWORD left = LeftUntil(deadlineTick);
+  if (left == 0) {
+    RecordError(kErrDeadline);
+    return false;
+  }
+  WinHttpSetTimeouts(session_, CallTimeout(resolveTimeoutMs_, left),
+                     CallTimeout(connectTimeoutMs_, left), CallTimeout(sendTimeoutMs_, left),
+                     CallTimeout(receiveTimeoutMs_, left));
 
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof(parts);
@@ -179,20 +406,29 @@ bool HttpClient::Exchange(const std::wstring& verb) {
   if (parts.lpszExtraInfo) path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   const bool https = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-  HINTERNET connection =
+  HINTERNET c =
       WinHttpConnect(session_, host_.c_str(), portOverride_ ? portOverride_ : parts.nPort, 0);
-  if (!connection) {
+  if (!c) {
     RecordError(GetLastError());
     return false;
   }
-  HINTERNET request = WinHttpOpenRequest(connection, verb.c_str(), path.c_str(), nullptr,
+  if (!Track(kConnectionSlot, c)) {
+    RecordError(kErrCancelled);
+    return false;
+  }
+  *connection = c;
+  HINTERNET request = WinHttpOpenRequest(c, verb.c_str(), path.c_str(), nullptr,
                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                          https ? WINHTTP_FLAG_SECURE : 0);
   if (!request) {
     RecordError(GetLastError());
-    WinHttpCloseHandle(connection);
     return false;
   }
+  if (!Track(kRequestSlot, request)) {
+    RecordError(kErrCancelled);
+    return false;
+  }
+  *requestOut = request;
   // Once per request: headers added again on a later attempt would be
   // coalesced into the first ones ("Content-Length: 3; 3").
   if (!requestHeaders_.empty() &&
@@ -210,43 +446,58 @@ bool HttpClient::Exchange(const std::wstring& verb) {
       RecordError(GetLastError());
   }
 
-  bool ok = false;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (Cancelled()) {
+      RecordError(kErrCancelled);
+      return false;
+    }
     if (LeftUntil(deadlineTick) == 0) {
       RecordError(kErrDeadline);
-      break;
+      return false;
     }
     const Attempt a = RunAttempt(request, verb, deadlineTick);
-    if (a == Attempt::kDone) {
-      ok = true;
-      break;
-    }
-    if (a == Attempt::kGiveUp) break;
+    if (a == Attempt::kDone) return true;
+    if (a == Attempt::kGiveUp) return false;
   }
-  WinHttpCloseHandle(request);
-  WinHttpCloseHandle(connection);
-  return ok;
+  return false;
 }
 
 HttpClient::Attempt HttpClient::RunAttempt(HINTERNET request, const std::wstring& verb,
                                            DWORD deadlineTick) {
-  SetCallTimeouts(request, LeftUntil(deadlineTick));
+  // A cancel closed the request under a call: what the call reports is the
+  // cancel, and the handle is not used again.
+  auto cancelled = [this] {
+    if (!Cancelled()) return false;
+    RecordError(kErrCancelled);
+    return true;
+  };
+  const DWORD left = LeftUntil(deadlineTick);
+  if (left == 0) {
+    RecordError(kErrDeadline);
+    return Attempt::kGiveUp;
+  }
+  SetCallTimeouts(request, left);
   const DWORD bodyLength = static_cast<DWORD>(requestBody_.size());
   if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
                           hasRequestBody_ ? bodyLength : 0, 0)) {
+    if (cancelled()) return Attempt::kGiveUp;
     RecordError(GetLastError());
     if (firstError_ == 0) firstError_ = lastError_;
     return Attempt::kRetry;
   }
+  if (cancelled()) return Attempt::kGiveUp;
   if (hasRequestBody_ && bodyLength > 0) {
     DWORD written = 0;
     if (!WinHttpWriteData(request, requestBody_.data(), bodyLength, &written))
       RecordError(GetLastError());
+    if (cancelled()) return Attempt::kGiveUp;
   }
   if (!WinHttpReceiveResponse(request, nullptr)) {
+    if (cancelled()) return Attempt::kGiveUp;
     RecordError(GetLastError());
     return Attempt::kRetry;
   }
+  if (cancelled()) return Attempt::kGiveUp;
   rawHeaders_.clear();
   QueryHeaderText(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, rawHeaders_);
   std::vector<std::wstring> found;
@@ -287,6 +538,11 @@ bool HttpClient::ReadBody(HINTERNET request, DWORD deadlineTick, bool* giveUp) {
   body_.reserve(kInitialBodyBytes);
   std::vector<char> chunk;
   for (;;) {
+    if (Cancelled()) {
+      RecordError(kErrCancelled);
+      *giveUp = true;
+      return false;
+    }
     if (LeftUntil(deadlineTick) == 0) {
       RecordError(kErrDeadline);
       *giveUp = true;
@@ -295,6 +551,7 @@ bool HttpClient::ReadBody(HINTERNET request, DWORD deadlineTick, bool* giveUp) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request, &available)) {
       RecordError(GetLastError());
+      *giveUp = Cancelled();
       return false;
     }
     if (available == 0) return true;
@@ -307,6 +564,7 @@ bool HttpClient::ReadBody(HINTERNET request, DWORD deadlineTick, bool* giveUp) {
     DWORD read = 0;
     if (!WinHttpReadData(request, chunk.data(), available, &read)) {
       RecordError(GetLastError());
+      *giveUp = Cancelled();
       return false;
     }
     if (read == 0) return true;

@@ -2,12 +2,21 @@
 //
 // Bounds: every Send ends within its deadline, and a body longer than
 // kMaxBodyBytes fails the request. The exchange runs on a thread of its own
-// whose per-call time-outs are cut to what is left of the deadline; the
-// caller waits for it no longer than the deadline (plus a short grace), so
-// a peer that trickles its reply's headers byte by byte, which no WinHTTP
-// time-out bounds everywhere, cannot hold the caller. An exchange left
-// behind that way ends by itself and frees what it holds. Certificates are always verified:
-// a TLS failure is a failed send, never a request to an unverified peer.
+// whose every WinHTTP call (name resolution, connect, send, receive) has a
+// time-out of at most kCallBoundMs, never 0 (which WinHTTP takes as no
+// limit), and never past what is left of the deadline; the caller waits
+// for it no longer than the deadline (plus a short grace), so a peer that
+// trickles its reply's headers byte by byte, which no WinHTTP time-out
+// bounds everywhere, cannot hold the caller.
+//
+// Every exchange is known until its thread has ended: CancelAll closes the
+// handles of all of them (their Sends return at once with kErrCancelled)
+// and JoinAll waits for their threads, so an owner that stops (the backend
+// manager) leaves no exchange running. A closed handle ends a call in
+// progress at once on Windows; where it does not (Wine), the call ends at
+// its own time-out, which is why no call may wait longer than kCallBoundMs.
+// Certificates are always verified: a TLS failure is a failed send, never a
+// request to an unverified peer.
 //
 // A client serves one request on one thread.
 #pragma once
@@ -28,6 +37,7 @@ class HttpClient {
   static constexpr int kErrBodyTooLarge = ERROR_INSUFFICIENT_BUFFER;  // 122
   static constexpr int kErrDeadline = ERROR_WINHTTP_TIMEOUT;          // 12002
   static constexpr int kErrCutShort = ERROR_WINHTTP_INVALID_SERVER_RESPONSE;  // 12152
+  static constexpr int kErrCancelled = ERROR_WINHTTP_OPERATION_CANCELLED;     // 12017
 
   // The largest reply body accepted.
   static constexpr size_t kMaxBodyBytes = 1024 * 1024;
@@ -35,6 +45,10 @@ class HttpClient {
   static constexpr int kAttempts = 3;
   static constexpr DWORD kDefaultDeadlineMs = 60000;
   static constexpr DWORD kDeadlineGraceMs = 2000;
+  // The longest any one WinHTTP call of an exchange may wait.
+  static constexpr DWORD kCallBoundMs = 5000;
+  // The longest deadline a client takes (a longer one is cut to it).
+  static constexpr DWORD kMaxDeadlineMs = 10 * 60 * 1000;
 
   explicit HttpClient(const std::wstring& url);
   ~HttpClient();
@@ -70,6 +84,18 @@ class HttpClient {
   static void SetDefaultDeadlineMs(DWORD ms);
   static DWORD DefaultDeadlineMs();
 
+  // Every exchange in flight, process-wide. CancelAll ends them: their
+  // handles are closed and their Sends return false with kErrCancelled.
+  // While RefuseNew(true) holds, a Send fails the same way before it starts
+  // anything. JoinAll waits up to timeoutMs for the threads of every
+  // exchange to end; true when none is left.
+  static void CancelAll();
+  static void RefuseNew(bool refuse);
+  static bool JoinAll(DWORD timeoutMs);
+  static size_t ExchangesInFlight();
+  // One exchange on its thread (HttpClient.cpp).
+  struct Flight;
+
   int FirstError() const { return firstError_; }
   int LastError() const { return lastError_; }
   const std::wstring& Charset() const { return charset_; }
@@ -80,7 +106,21 @@ class HttpClient {
 
  private:
   enum class Attempt { kDone, kRetry, kGiveUp };
+  enum Slot { kSessionSlot, kConnectionSlot, kRequestSlot };
+  static unsigned __stdcall FlightThread(void* flight);
   bool Exchange(const std::wstring& verb);
+  bool ExchangeOn(const std::wstring& verb, DWORD deadlineTick, HINTERNET* connection,
+                  HINTERNET* request);
+  // The handles of an exchange that runs as a flight are known to it, so
+  // that a cancel can close them. Track: false (and the handle closed) when
+  // the flight was cancelled meanwhile. Release: closes it unless a cancel
+  // did. Outside a flight Track keeps nothing and Release only closes.
+  bool Cancelled() const;
+  bool Track(Slot slot, HINTERNET handle);
+  void Release(Slot slot, HINTERNET handle);
+  // A call's time-out: the phase's own (none: kCallBoundMs), at most
+  // kCallBoundMs and what is left of the deadline, at least 1 ms.
+  static int CallTimeout(int phaseMs, DWORD leftMs);
   void TakeConfigFrom(const HttpClient& other);
   void TakeResultsFrom(const HttpClient& other);
   Attempt RunAttempt(HINTERNET request, const std::wstring& verb, DWORD deadlineTick);
@@ -114,6 +154,7 @@ class HttpClient {
   int sendTimeoutMs_ = 30000;
   int receiveTimeoutMs_ = 30000;
   DWORD deadlineMs_;
+  Flight* flight_ = nullptr;  // set on the client that runs as a flight
 };
 
 // Searches text for pattern (ATL syntax: braces mark the group to capture,

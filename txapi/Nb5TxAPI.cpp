@@ -4,51 +4,63 @@
 
 #include <cstring>
 #include <new>
-#include <set>
+#include <map>
 
 #include "foundation/thread/Threads.h"
 #include "txapi/TxSession.h"
 
 namespace {
 
-// Sessions between their Init and their Free. Objects that share a session
-// through operator= check here before every use, so a session freed
-// through one of them is gone for all.
+// Sessions between their Init and their Free, by key. An object holds its
+// session's key, not its address (the member is only ever compared, never
+// dereferenced): keys are never given twice, so an object that shares a
+// session through operator= finds it gone once it was freed through
+// another, even when a new session now sits at the same address, and a
+// freed session's storage goes back to the heap.
 critical_section_lock& LiveLock() {
   static critical_section_lock lock;
   return lock;
 }
 
-std::set<CTxSession*>& LiveSessions() {
-  static std::set<CTxSession*>* sessions = new std::set<CTxSession*>();
+std::map<uintptr_t, CTxSession*>& LiveSessions() {
+  static std::map<uintptr_t, CTxSession*>* sessions = new std::map<uintptr_t, CTxSession*>();
   return *sessions;
 }
 
-bool IsLive(CTxSession* session) {
-  if (!session) return false;
+uintptr_t g_lastKey = 0;  // under LiveLock
+
+uintptr_t KeyOf(CTxSession* member) { return reinterpret_cast<uintptr_t>(member); }
+CTxSession* MemberOf(uintptr_t key) { return reinterpret_cast<CTxSession*>(key); }
+
+CTxSession* Find(uintptr_t key) {
+  if (key == 0) return nullptr;
   ScopedLock<critical_section_lock> g(LiveLock());
-  return LiveSessions().count(session) != 0;
+  const auto it = LiveSessions().find(key);
+  return it == LiveSessions().end() ? nullptr : it->second;
 }
 
-CTxSession* NewSession() {
-  void* storage = ::operator new(sizeof(CTxSession), std::nothrow);
-  if (!storage) return nullptr;
-  CTxSession* session = new (storage) CTxSession();
+// A new session and its key; 0 when out of memory.
+uintptr_t NewSession() {
+  CTxSession* session = new (std::nothrow) CTxSession();
+  if (!session) return 0;
   ScopedLock<critical_section_lock> g(LiveLock());
-  LiveSessions().insert(session);
-  return session;
+  const uintptr_t key = ++g_lastKey;
+  LiveSessions()[key] = session;
+  return key;
 }
 
-// Ends a live session (mirroring, extended display, backend manager). Its
-// storage is kept, never handed back to the heap: another object may still
-// hold the pointer, and a new session at the same address would otherwise
-// be taken for the one it shared.
-void FreeSession(CTxSession* session) {
+// Ends a live session (mirroring, extended display, backend manager) and
+// frees it; a key already freed does nothing.
+void FreeSession(uintptr_t key) {
+  CTxSession* session = nullptr;
   {
     ScopedLock<critical_section_lock> g(LiveLock());
-    if (LiveSessions().erase(session) == 0) return;
+    const auto it = LiveSessions().find(key);
+    if (it == LiveSessions().end()) return;
+    session = it->second;
+    LiveSessions().erase(it);
   }
-  session->~CTxSession();
+  delete session;
 }
 
 // The object of the C functions: made by the first Nb5TxInit, kept for the
@@ -69,19 +81,22 @@ void CNb5TxAPI::__autoclassinit2(size_t size) {
 }
 
 CTxSession* CNb5TxAPI::Session() {
-  if (session_ && !IsLive(session_)) session_ = nullptr;
-  return session_;
+  CTxSession* session = Find(KeyOf(session_));
+  if (!session) session_ = nullptr;
+  return session;
 }
 
 int CNb5TxAPI::Init() {
   // A second Init ends the first session as Free would, rather than leave
   // its mirroring running with nothing left to stop it.
-  if (CTxSession* earlier = Session()) FreeSession(earlier);
-  session_ = NewSession();
-  if (!session_) return 0;
-  const int result = session_->InitSettings();
+  if (Session()) FreeSession(KeyOf(session_));
+  const uintptr_t key = NewSession();
+  session_ = MemberOf(key);
+  CTxSession* session = Find(key);
+  if (!session) return 0;
+  const int result = session->InitSettings();
   if (result == 0) {
-    FreeSession(session_);
+    FreeSession(key);
     session_ = nullptr;
   }
   return result;
@@ -100,7 +115,7 @@ int CNb5TxAPI::Stop() {
 }
 
 int CNb5TxAPI::Free() {
-  if (CTxSession* s = Session()) FreeSession(s);
+  if (Session()) FreeSession(KeyOf(session_));
   session_ = nullptr;
   return 1;
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <new>
 
 #include "backend/BEOPMgr.h"
@@ -18,21 +19,18 @@ namespace {
 
 using ProbeGuard = ScopedLock<critical_section_lock>;
 
-// One probe is bounded by its connect and its answer.
-constexpr DWORD kProbeBoundMs = kProbeConnectTimeoutMs + kProbeReceiveTimeoutMs;
+// One round of probes (side by side) is bounded by one probe's connect and
+// answer.
+constexpr DWORD kProbeRoundMs = kProbeConnectTimeoutMs + kProbeReceiveTimeoutMs;
 
 bool ProbeThreadRuns() {
   ProbeGuard g(ProbeStateLock());
   return g_hProbeThread != INVALID_HANDLE_VALUE;
 }
 
-// A probe thread that still runs ends after the entry it holds.
+// Ends the probes of an earlier lookup; the thread has ended on return.
 void EndProbes() {
-  {
-    ProbeGuard g(ProbeStateLock());
-    g_vecProbeQueue.clear();
-  }
-  if (!WaitProbeIdle(kProbeBoundMs + 1000))
+  if (!StopProbes(kProbeRoundMs + 1000))
     ZtLogger::Instance().Warn("[Network] earlier probe still running");
 }
 
@@ -54,13 +52,17 @@ bool ChooseProbedReceiver(std::string* address, uint16_t* audioPort) {
     ProbeGuard g(ProbeStateLock());
     queued = g_vecProbeQueue.size();
   }
-  // Every queued entry plus the one the thread may hold, each bounded.
-  const DWORD bound = static_cast<DWORD>(queued + 1) * kProbeBoundMs + 1000;
+  // The probes of this lookup, begun or still queued: a token names at most
+  // one round's worth, so this is one probe's bounds (about 6 s) however
+  // many interfaces it names.
+  const DWORD rounds =
+      std::max<DWORD>(1, static_cast<DWORD>((queued + kProbesAtOnce - 1) / kProbesAtOnce));
+  const DWORD bound = rounds * kProbeRoundMs + 1000;
   const DWORD start = GetTickCount();
   while (ProbeReachableCount() == 0 && ProbeThreadRuns() && GetTickCount() - start < bound)
     Sleep(20);
-  // Entries are probed in token order, so the first that answered is the
-  // first reachable interface of the token.
+  // Outcomes are reported in token order, so the first that answered is
+  // the first reachable interface of the token.
   ProbeEntry chosen;
   if (!GetProbeReachable(0, chosen)) chosen = GetLastLookupEntry();
   *address = chosen.Address;

@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "classlib/Str.h"
@@ -50,9 +51,11 @@ LookupTokenResult ParseLookupToken(const std::string& jsonUtf8, LookupToken& out
     return LookupTokenResult::kIncomplete;
   if (!list->isArray()) return LookupTokenResult::kMalformed;
 
-  // The whole list is checked for types before anything is kept, so a
-  // malformed token never leaves a partial result behind.
-  for (Json::ArrayIndex i = 0; i < list->size(); ++i) {
+  // The interfaces taken are checked for types before anything is kept, so
+  // a malformed token never leaves a partial result behind.
+  const Json::ArrayIndex taken = std::min<Json::ArrayIndex>(
+      list->size(), static_cast<Json::ArrayIndex>(kMaxLookupInterfaces));
+  for (Json::ArrayIndex i = 0; i < taken; ++i) {
     const Json::Value& item = (*list)[i];
     if (item.isNull()) break;  // an interface with neither member
     if (!item.isObject()) return LookupTokenResult::kMalformed;
@@ -61,7 +64,7 @@ LookupTokenResult ParseLookupToken(const std::string& jsonUtf8, LookupToken& out
         TextOf(item, "mac", ignored) == Member::kWrongType)
       return LookupTokenResult::kMalformed;
   }
-  for (Json::ArrayIndex i = 0; i < list->size(); ++i) {
+  for (Json::ArrayIndex i = 0; i < taken; ++i) {
     const Json::Value& item = (*list)[i];
     LookupTokenInterface itf;
     if (item.isNull() || TextOf(item, "ip", itf.ip) != Member::kText ||

@@ -19,12 +19,16 @@ struct LookupTokenInterface {
   std::string mac;
 };
 
+// The most interfaces taken from one token; the rest are ignored. Each
+// one taken is probed (side by side), so the token cannot set that work.
+constexpr size_t kMaxLookupInterfaces = 8;
+
 struct LookupToken {
   std::string name;
   std::string port;
   std::string code;
   // Interfaces in token order, up to (not including) the first one that
-  // lacks "ip" or "mac".
+  // lacks "ip" or "mac", and at most kMaxLookupInterfaces.
   std::vector<LookupTokenInterface> interfaces;
 };
 
@@ -39,7 +43,7 @@ enum class LookupTokenResult {
 // (numbers and booleans as their decimal or "true"/"false" text); an array
 // or object where text is expected makes the token malformed, as does an
 // "interfaces" member that is not an array or an interface that is not an
-// object.
+// object. Only the first kMaxLookupInterfaces interfaces are looked at.
 LookupTokenResult ParseLookupToken(const std::string& jsonUtf8, LookupToken& out);
 
 // Deciphers the token with LookupTokenKey and parses it.

@@ -1,6 +1,7 @@
 // The receiver probe: turns a connection-ID token into probe entries, one
-// per network interface of the receiver, and probes them one after the
-// other on a thread of its own. Every outcome goes to the probe's window as
+// per network interface of the receiver, and probes them on a thread of its
+// own, side by side in rounds of up to kProbesAtOnce (a round ends within
+// one probe's bounds), reporting each round's outcomes in queue order. Every outcome goes to the probe's window as
 // WM_LOOKUP_RESULT (wParam, lParam):
 //   (2,0) token not decipherable or malformed   (2,1) a required member missing
 //   (2,2) an interface without "ip" or "mac"     (2,3) an interface answered, but not with 200
@@ -29,6 +30,8 @@ constexpr int BEOP_E_LOOKUP_INCOMPLETE = 0x30005;
 // Bounds of one probe: the connect and the wait for the 12-byte answer.
 constexpr DWORD kProbeConnectTimeoutMs = 3000;
 constexpr DWORD kProbeReceiveTimeoutMs = 3000;
+// Entries probed side by side (a token names no more interfaces than this).
+constexpr size_t kProbesAtOnce = 8;
 
 struct ProbeEntry {
   std::string Code;
@@ -79,8 +82,12 @@ bool GetProbeReachable(size_t index, ProbeEntry& out);
 size_t ProbeReachableCount();
 // Copy of the four lookup strings.
 ProbeEntry GetLastLookupEntry();
-// True once no probe thread runs (polls up to timeoutMs).
+// True once no probe thread runs and the last one has ended (polls up to
+// timeoutMs).
 bool WaitProbeIdle(DWORD timeoutMs);
+// Drops the queued entries and ends the round in progress without posting
+// the rest, then waits as WaitProbeIdle does.
+bool StopProbes(DWORD timeoutMs);
 
 // The probe request, by txProbe (non-zero: "POST /probe-nb5" with the
 // Castvane agent; zero: "POST /probe" with the OEM agent).

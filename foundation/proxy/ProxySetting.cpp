@@ -256,7 +256,8 @@ HINTERNET CProxySetting::OpenTestRequest(HINTERNET connection, int useHttps,
                          WINHTTP_FLAG_REFRESH | (useHttps ? WINHTTP_FLAG_SECURE : 0));
   if (!request) return nullptr;
   DWORD ms = kProxyTestTimeoutMs;
-  if (!WinHttpSetTimeouts(request, 0, kProxyTestTimeoutMs, kProxyTestTimeoutMs,
+  // Every phase bounded, name resolution too (0 would be no limit).
+  if (!WinHttpSetTimeouts(request, kProxyTestTimeoutMs, kProxyTestTimeoutMs, kProxyTestTimeoutMs,
                           kProxyTestTimeoutMs) ||
       !WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &ms, sizeof(ms))) {
     WinHttpCloseHandle(request);

@@ -132,6 +132,24 @@ unsigned __stdcall thread::ThreadProc(void* arg) {
   return 0;
 }
 
+// ---------------------------------------------------------------- module pin
+
+HMODULE PinOwnModule() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(&PinOwnModule), &module))
+    return nullptr;
+  if (module == GetModuleHandleW(nullptr)) {
+    FreeLibrary(module);
+    return nullptr;
+  }
+  return module;
+}
+
+void ExitPinnedThread(HMODULE pin, DWORD code) {
+  if (pin) FreeLibraryAndExitThread(pin, code);
+}
+
 // ---------------------------------------------------------------- locks
 
 CBaseMutex::CBaseMutex() {

@@ -88,6 +88,17 @@ class thread {
   unsigned threadId_ = 0;
 };
 
+// Keeps the module that holds this code loaded while a thread of it runs,
+// so a host that unloads a DLL (FreeLibrary) while such a thread is still
+// past its owner's bound never has the code unmapped under it. A thread
+// takes the pin first thing and leaves with ExitPinnedThread. In the main
+// program, which is never unloaded, the pin is empty.
+HMODULE PinOwnModule();
+// Ends the calling thread with `code`, releasing the pin last (the module
+// may be unloaded then). With an empty pin it returns and the thread
+// returns `code` itself.
+void ExitPinnedThread(HMODULE pin, DWORD code);
+
 // Critical section made with spin count 0x80000400; users lock only while
 // `initialised` is set, and run unlocked otherwise.
 class CBaseMutex {

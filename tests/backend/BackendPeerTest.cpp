@@ -335,6 +335,25 @@ TEST_F(BackendPeer, RecordsAreFreedOnEveryPath) {
   EXPECT_EQ(BEOPOperation::LiveCount(), 0);
 }
 
+TEST_F(BackendPeer, StopCancelsTheRequestInProgressAndLeavesNoneRunning) {
+  // A registration the backend takes and never answers, under the client's
+  // real deadline of a minute.
+  HttpClient::SetDefaultDeadlineMs(HttpClient::kDefaultDeadlineMs);
+  PeerMode("silent", {0});
+  ASSERT_EQ(StartBEOPMgr(), 1);
+  ASSERT_TRUE(WaitUntil([] { return PeerRequestsForOp(0).size() == 1; }, kHostileBoundMs));
+  EXPECT_EQ(HttpClient::ExchangesInFlight(), 1u);
+  const DWORD t0 = GetTickCount();
+  StopBEOPMgr();
+  const DWORD stopMs = GetTickCount() - t0;
+  HttpClient::SetDefaultDeadlineMs(8000);
+  EXPECT_LT(stopMs, kBEOPMgrExchangeJoinMs + 3000);
+  EXPECT_EQ(HttpClient::ExchangesInFlight(), 0u);
+  // Its operation failed, and its record was freed (once: the count).
+  EXPECT_TRUE(WaitUntil([] { return BEOPOperation::LiveCount() == 0; }, 5000));
+  printf("stop with a registration in progress: %lu ms\n", static_cast<unsigned long>(stopMs));
+}
+
 TEST_F(BackendPeer, StopWaitsOutACompletionInsteadOfKillingIt) {
   ASSERT_EQ(StartBEOPMgr(), 1);
   ASSERT_TRUE(WaitUntil([] { return BEOPOperation::LiveCount() == 0; }, kHostileBoundMs));

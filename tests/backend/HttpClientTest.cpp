@@ -2,6 +2,8 @@
 // proxy named by http_proxy, over TLS with the run's test CA).
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "backend/BEServiceUtil.h"
 #include "backend/HttpClient.h"
 #include "backend/PeerSupport.h"
@@ -26,6 +28,11 @@ class HttpClientPeer : public ::testing::Test {
   void SetUp() override {
     REQUIRE_PEER();
     PeerCommand("reset");
+  }
+  void TearDown() override {
+    if (PeerAvailable()) {
+      EXPECT_TRUE(HttpClient::JoinAll(HttpClient::kCallBoundMs + 5000));
+    }
   }
 };
 
@@ -125,6 +132,53 @@ TEST_F(HttpClientPeer, EveryCertificateFailureSendsNothing) {
            client.LastError());
   }
   PeerCommand("reset");
+}
+
+TEST_F(HttpClientPeer, CancelEndsTheExchangeInProgressAndItsThreadIsJoined) {
+  HttpClient client(TestUrl(L"hold?seconds=40"));
+  client.SetDeadlineMs(60000);
+  bool ok = true;
+  std::thread sender([&] { ok = client.Send(L"GET"); });
+  ASSERT_TRUE(WaitUntil([] { return PeerRequestsTo("/test/hold?seconds=40").size() == 1; }, 10000));
+  EXPECT_EQ(HttpClient::ExchangesInFlight(), 1u);
+  const DWORD t0 = GetTickCount();
+  HttpClient::CancelAll();
+  sender.join();
+  const DWORD sendMs = GetTickCount() - t0;
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(client.LastError(), HttpClient::kErrCancelled);
+  EXPECT_LT(sendMs, 3000u);
+  // Its thread ends with its closed handles, or where those do not end a
+  // call, at the call's own time-out.
+  EXPECT_TRUE(HttpClient::JoinAll(HttpClient::kCallBoundMs + 5000));
+  printf("Send returned %lu ms after the cancel, its thread joined %lu ms after it\n",
+         static_cast<unsigned long>(sendMs), static_cast<unsigned long>(GetTickCount() - t0));
+  EXPECT_EQ(HttpClient::ExchangesInFlight(), 0u);
+  EXPECT_EQ(PeerRequestsTo("/test/hold?seconds=40").size(), 1u);
+}
+
+TEST_F(HttpClientPeer, WhileNewExchangesAreRefusedASendFailsBeforeConnecting) {
+  HttpClient::RefuseNew(true);
+  HttpClient refused(TestUrl(L"echo"));
+  EXPECT_FALSE(refused.Send(L"GET"));
+  EXPECT_EQ(refused.LastError(), HttpClient::kErrCancelled);
+  HttpClient::RefuseNew(false);
+  EXPECT_EQ(PeerCommand("log")["connections"].asInt(), 0);
+  HttpClient later(TestUrl(L"echo"));
+  EXPECT_TRUE(later.Send(L"GET"));
+}
+
+TEST_F(HttpClientPeer, NoCallWaitsPastItsBoundWhateverTheDeadline) {
+  // A reply held back longer than a call may wait: each of the three
+  // attempts gives up at its bound, well before the minute's deadline.
+  HttpClient client(TestUrl(L"hold?seconds=40"));
+  client.SetDeadlineMs(60000);
+  const DWORD t0 = GetTickCount();
+  EXPECT_FALSE(client.Send(L"GET"));
+  const DWORD elapsed = GetTickCount() - t0;
+  EXPECT_LT(elapsed, HttpClient::kAttempts * HttpClient::kCallBoundMs + 8000);
+  EXPECT_NE(client.LastError(), 0);
+  printf("three held attempts failed after %lu ms\n", static_cast<unsigned long>(elapsed));
 }
 
 }  // namespace

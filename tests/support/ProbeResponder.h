@@ -17,12 +17,14 @@ class ProbeResponder {
  public:
   enum class Mode { kAnswer, kClose, kSilent };
 
+  // port 0: a free one (another responder's port serves a second address).
   explicit ProbeResponder(std::string answer, Mode mode = Mode::kAnswer,
-                          const char* address = "127.0.0.1")
+                          const char* address = "127.0.0.1", unsigned short port = 0)
       : answer_(std::move(answer)), mode_(mode) {
     listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     sockaddr_in a{};
     a.sin_family = AF_INET;
+    a.sin_port = htons(port);
     a.sin_addr.s_addr = inet_addr(address);
     bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
     listen(listener_, 8);

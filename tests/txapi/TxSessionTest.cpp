@@ -4,7 +4,8 @@
 // the choice of the probed interface against probe ports of the test, the
 // password, the tuning values, sessions that end by themselves or do not
 // stop, and the extend/switch/stop logic against a stand-in display
-// platform (Wine cannot add a display).
+// platform (Wine cannot add a display); and the API object's Init/Free
+// cycles, which keep no session's storage.
 //
 // Runs inside a loopback-only namespace: the sessions use the fixed ports
 // 7100 and 7010, and receivers sit on 127.0.0.2 and up.
@@ -445,4 +446,45 @@ TEST_F(TxSessionTest, SwitchRemovesTheExtendedDisplayOnlyAfterItSucceeded) {
   EXPECT_EQ(Detaches(p), 1u);
   s.StopMirror();
   EXPECT_EQ(Detaches(p), 1u);
+}
+
+// ------------------------------------------------------------ API object
+
+namespace {
+
+// Bytes in use on every heap of the process.
+size_t HeapBytesInUse() {
+  HANDLE heaps[64];
+  const DWORD n = GetProcessHeaps(64, heaps);
+  size_t used = 0;
+  for (DWORD i = 0; i < n && i < 64; ++i) {
+    if (!HeapLock(heaps[i])) continue;
+    PROCESS_HEAP_ENTRY e{};
+    while (HeapWalk(heaps[i], &e)) {
+      if (e.wFlags & PROCESS_HEAP_ENTRY_BUSY) used += e.cbData;
+    }
+    HeapUnlock(heaps[i]);
+  }
+  return used;
+}
+
+}  // namespace
+
+TEST_F(TxSessionTest, InitAndFreeCyclesKeepNoSessionStorage) {
+  CNb5TxAPI api;
+  // One cycle first: one-time allocations of the parts it starts.
+  ASSERT_EQ(api.Init(), 1);
+  EXPECT_EQ(api.Free(), 1);
+  const size_t before = HeapBytesInUse();
+  constexpr size_t kCycles = 60;
+  for (size_t i = 0; i < kCycles; ++i) {
+    ASSERT_EQ(api.Init(), 1);
+    EXPECT_EQ(api.Free(), 1);
+  }
+  const size_t after = HeapBytesInUse();
+  const long long grown = static_cast<long long>(after) - static_cast<long long>(before);
+  printf("heap in use %zu -> %zu bytes over %zu cycles (a session is %zu bytes)\n", before, after,
+         kCycles, sizeof(CTxSession));
+  // A session's storage kept per cycle would add all of them.
+  EXPECT_LT(grown, static_cast<long long>(kCycles * sizeof(CTxSession) / 2));
 }

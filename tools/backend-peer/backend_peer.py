@@ -72,6 +72,9 @@ class Request:
         self.method, self.target, self.version = method, target, version
         self.headers = headers  # list of (name, value) in order, as received
         self.body = body
+        # The client closed before its stated body was all there: a request
+        # it gave up (cancelled), not one it sent wrongly.
+        self.aborted = False
 
     def all(self, name):
         return [v for n, v in self.headers if n.lower() == name.lower()]
@@ -113,7 +116,9 @@ def read_request(conn, buf):
             break
         rest += chunk
     body, rest = rest[:length], rest[length:]
-    return Request(method, target, version, headers, body), rest
+    req = Request(method, target, version, headers, body)
+    req.aborted = len(body) < length
+    return req, rest
 
 
 def response(status, body=b"", content_type=None, extra=(), length=None, reason=None):
@@ -331,6 +336,7 @@ def test_reply(req, target):
     html-open, html-whole     an HTML page without or with its closing tag
     echo[?html=open]          the request's header lines and body as JSON (after an
                               opening html tag with html=open)
+    hold?seconds=S            "held", after holding the reply back S seconds
     """
     url = urllib.parse.urlsplit(target)
     q = dict(urllib.parse.parse_qsl(url.query))
@@ -340,6 +346,9 @@ def test_reply(req, target):
         return response(200, (b"0123456789" * (n // 10 + 1))[:n], ctype)
     if url.path == "text":
         return response(200, "K\u00f6ln".encode("utf-8"), ctype)
+    if url.path == "hold":
+        time.sleep(min(float(q.get("seconds", "30")), 120.0))
+        return response(200, b"held", "text/plain")
     if url.path == "html-open":
         return response(200, b"<html><body>cut short", "text/html")
     if url.path == "html-whole":
@@ -409,7 +418,13 @@ class PeerHandler(socketserver.BaseRequestHandler):
         entry = {"method": req.method, "target": req.target, "sent_target": sent_target,
                  "op": op,
                  "headers": req.headers, "body": req.body.decode("latin-1"),
-                 "agent": req.one("User-Agent"), "violations": []}
+                 "agent": req.one("User-Agent"), "violations": [], "aborted": req.aborted}
+        if req.aborted:
+            # Nothing to check and nothing to answer: the client is gone.
+            with state.lock:
+                state.requests.append(entry)
+                state.all_requests.append(entry)
+            return False
         if op is None:
             entry["violations"].append("unknown request %s %s" % (req.method, req.target))
         elif isinstance(op, int):

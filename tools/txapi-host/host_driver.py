@@ -20,7 +20,8 @@ answer per line:
   {"cmd": "peer", "body": {...}}
       one command to the backend peer's control (run_peers.py sets
       TESS_PEER_CONTROL): tokens, modes.
-  {"cmd": "registrations"}  {"count": N}: device registrations the peer saw.
+  {"cmd": "registrations"}  {"count": N}: device registrations the peer saw
+      (whole ones: not those the sender gave up while sending).
   {"cmd": "lookups"}  the connection-ID lookups the peer saw: method,
       target path, number of violations of the wire format.
 
@@ -156,7 +157,7 @@ class Driver:
             return peer(cmd["body"])
         if c == "registrations":
             log = peer({"cmd": "log"})["requests"]
-            return {"count": sum(1 for r in log if r.get("op") == 0)}
+            return {"count": sum(1 for r in log if r.get("op") == 0 and not r.get("aborted"))}
         if c == "lookups":
             log = peer({"cmd": "log"})["requests"]
             return {"requests": [{"method": r["method"], "target": r["target"],

@@ -199,6 +199,66 @@ TEST_F(Probe, DecodesWhileTheThreadDrainsLeaveNoEntryUnprobed) {
   EXPECT_EQ(ProbeReachableCount(), static_cast<size_t>(kDecodes));
 }
 
+TEST_F(Probe, ATokenGivesAtMostEightInterfacesAndTheyAreProbedSideBySide) {
+  // Twelve interfaces; the first eight at a receiver that takes the probe
+  // and never answers. Only eight are taken, and they are probed at once:
+  // the round ends within one probe's bounds, not eight of them.
+  ProbeResponder rx("", ProbeResponder::Mode::kSilent);
+  std::vector<std::string> ips(kMaxLookupInterfaces, "127.0.0.1");
+  for (int i = 0; i < 4; ++i) ips.push_back("127.0.0.9");
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(probe_->DecodeLookupToken(Encipher(TokenJson(rx.port(), ips))), 0);
+  EXPECT_EQ(GetLastLookupEntry().Address, "127.0.0.1") << "the ninth was taken";
+  EXPECT_EQ(Results(kMaxLookupInterfaces, 20000), Pairs(kMaxLookupInterfaces, {2, 3}));
+  const DWORD elapsed = GetTickCount() - start;
+  EXPECT_LT(elapsed, 2 * (kProbeConnectTimeoutMs + kProbeReceiveTimeoutMs));
+  EXPECT_TRUE(WaitProbeIdle(5000));
+  EXPECT_EQ(Results(kMaxLookupInterfaces + 1, 300).size(), kMaxLookupInterfaces);
+  printf("eight silent interfaces probed in %lu ms\n", static_cast<unsigned long>(elapsed));
+}
+
+TEST_F(Probe, OutcomesComeInTokenOrderWhateverOrderTheyArriveIn) {
+  // The first interface stays silent for its whole bound while the second
+  // answers at once and the third refuses: the reports still follow the
+  // token, as one probe after another would give them.
+  ProbeResponder silent("", ProbeResponder::Mode::kSilent, "127.0.0.1");
+  ProbeResponder rx("RTSP/1.0 200 OK\r\n\r\n", ProbeResponder::Mode::kAnswer, "127.0.0.2",
+                    silent.port());
+  EXPECT_EQ(probe_->DecodeLookupToken(Encipher(
+                TokenJson(silent.port(), {"127.0.0.1", "127.0.0.2", "127.0.0.3"}))),
+            0);
+  EXPECT_EQ(Results(3), (Pairs{{2, 3}, {1, 0}, {0, 0}}));
+  ProbeEntry e;
+  ASSERT_TRUE(GetProbeReachable(0, e));
+  EXPECT_EQ(e.Address, "127.0.0.2");
+}
+
+TEST_F(Probe, StopEndsTheRoundWithoutPostingTheRestAndTheThreadIsGone) {
+  ProbeResponder rx("", ProbeResponder::Mode::kSilent);
+  EXPECT_EQ(probe_->DecodeLookupToken(
+                Encipher(TokenJson(rx.port(), {"127.0.0.1", "127.0.0.1"}))),
+            0);
+  ASSERT_TRUE(WaitUntil([&] { return rx.Requests().size() >= 1; }, 5000));
+  const DWORD start = GetTickCount();
+  EXPECT_TRUE(StopProbes(5000));
+  EXPECT_LT(GetTickCount() - start, 2000u);
+  EXPECT_TRUE(Results(1, 500).empty());
+  // A later decode starts afresh.
+  ProbeResponder answering("RTSP/1.0 200 OK\r\n\r\n");
+  EXPECT_EQ(probe_->DecodeLookupToken(Encipher(TokenJson(answering.port(), {"127.0.0.1"}))), 0);
+  EXPECT_EQ(Results(1), (Pairs{{1, 0}}));
+}
+
+TEST(LookupTokenParse, TakesAtMostEightInterfacesAndLooksNoFurther) {
+  std::string json = "{\"name\":\"n\",\"port\":1,\"code\":\"c\",\"interfaces\":[";
+  for (int i = 0; i < 12; ++i) json += "{\"ip\":\"10.0.0." + std::to_string(i) + "\",\"mac\":\"m\"},";
+  json += "7]}";  // past the bound: not looked at
+  LookupToken token;
+  ASSERT_EQ(ParseLookupToken(json, token), LookupTokenResult::kOk);
+  ASSERT_EQ(token.interfaces.size(), kMaxLookupInterfaces);
+  EXPECT_EQ(token.interfaces.back().ip, "10.0.0.7");
+}
+
 TEST_F(Probe, APortThatIsNoTcpPortIsNotConnected) {
   for (const char* port : {"70000", "0", "47000x"}) {
     probe_->DecodeLookupToken(Encipher(TokenJson(port, {"127.0.0.1"})));
