@@ -72,8 +72,9 @@ enum {
 #ifdef __cplusplus
 class CTxSession;
 
-// One pointer: the session, null when there is none. No virtual functions,
-// no destructor of its own (hosts never free through it).
+// One pointer-sized member: the key of its session (never reused), null
+// when there is none. No virtual functions, no destructor of its own (hosts
+// never free through it).
 class NB5TXAPI_IMPORT CNb5TxAPI {
  public:
   CNb5TxAPI();
@@ -91,8 +92,8 @@ class NB5TXAPI_IMPORT CNb5TxAPI {
   long SendCommand(unsigned int command, long argument);
 
  private:
-  // The session when it is still alive, else null (and the stale pointer
-  // is forgotten): a session freed through another object sharing it.
+  // The session when it is still alive, else null (and the stale key is
+  // forgotten): a session freed through another object sharing it.
   CTxSession* Session();
 
   CTxSession* session_;
