@@ -15,6 +15,7 @@
 
 #include "engine/plist/Plist.h"
 #include "foundation/digest/Md5.h"
+#include "support/WaitFactor.h"
 
 class FakeReceiver {
  public:
@@ -151,11 +152,11 @@ class FakeReceiver {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(listener_, &set);
-    timeval tv{20, 0};
+    timeval tv{static_cast<long>(testwait::Ms(20000) / 1000), 0};
     if (select(0, &set, nullptr, nullptr, &tv) != 1) return;
     conn_ = accept(listener_, nullptr, nullptr);
     if (conn_ == INVALID_SOCKET) return;
-    DWORD tmo = 20000;
+    DWORD tmo = testwait::Ms(20000);
     setsockopt(conn_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&tmo), sizeof(tmo));
     if (mode_ == Mode::kCloseAfterAccept) {
       closesocket(conn_);

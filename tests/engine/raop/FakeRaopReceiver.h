@@ -17,6 +17,7 @@
 
 #include "engine/raop/RaopUtil.h"
 #include "foundation/digest/Md5.h"
+#include "support/WaitFactor.h"
 
 // Collects the RAOP module's diagnostic lines while it exists.
 class RaopMessages {
@@ -165,13 +166,17 @@ class FakeRaopReceiver {
     std::lock_guard<std::mutex> g(lock_);
     return violations_;
   }
+  // Waits (ms stretched by the wait factor) until n datagrams or requests
+  // arrived; false if they did not.
   bool WaitAudio(size_t n, DWORD ms) {
+    ms = testwait::Ms(ms);
     for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < ms; Sleep(10)) {
       if (audio().size() >= n) return true;
     }
     return audio().size() >= n;
   }
   bool WaitRequests(size_t n, DWORD ms) {
+    ms = testwait::Ms(ms);
     for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < ms; Sleep(10)) {
       if (requests().size() >= n) return true;
     }
@@ -282,7 +287,7 @@ class FakeRaopReceiver {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(listener_, &set);
-    timeval tv{20, 0};
+    timeval tv{static_cast<long>(testwait::Ms(20000) / 1000), 0};
     if (select(0, &set, nullptr, nullptr, &tv) != 1) return;
     SOCKET c = accept(listener_, nullptr, nullptr);
     if (c == INVALID_SOCKET) return;
@@ -291,7 +296,7 @@ class FakeRaopReceiver {
       conn_ = c;
     }
     accepted_ = true;
-    DWORD tmo = 30000;
+    DWORD tmo = testwait::Ms(30000);
     setsockopt(conn_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&tmo), sizeof(tmo));
     for (;;) {
       RtspRequest r;
