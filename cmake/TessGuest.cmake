@@ -11,9 +11,10 @@
 # Each guest has a virtual screen of its own (Xvfb, 1280x720), as every test
 # on the host has, and nothing but its own loopback. A guest runs as many
 # programs at a time as it has CPUs, except that programs naming one lock run
-# one after another; each is bounded by its TIMEOUT. The programs' own waits
-# are stretched by TESS_TEST_WAIT_FACTOR (tests/support/WaitFactor.h), which
-# run-guest sets for the emulated CPU.
+# one after another; each is bounded by its TIMEOUT. Both that bound and the
+# programs' own waits are stretched by the wait factor that run-guest sets
+# for the emulated CPU (TESS_TEST_WAIT_FACTOR, tests/support/WaitFactor.h),
+# within the bound of the whole run.
 
 # tess_guest_program(target [SCREEN] [TIMEOUT s] [LOCKS name...] [ARGS arg...])
 # LOCKS as ctest's RESOURCE_LOCK: programs naming one lock never run at once.
