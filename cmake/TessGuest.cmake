@@ -11,7 +11,10 @@
 # Each guest has a virtual screen of its own (Xvfb, 1280x720), as every test
 # on the host has, and nothing but its own loopback. A guest runs as many
 # programs at a time as it has CPUs, except that programs naming one lock run
-# one after another; each is bounded by its TIMEOUT.
+# one after another; each is bounded by its TIMEOUT. Both that bound and the
+# programs' own waits are stretched by the wait factor that run-guest sets
+# for the emulated CPU (TESS_TEST_WAIT_FACTOR, tests/support/WaitFactor.h),
+# within the bound of the whole run.
 
 # tess_guest_program(target [SCREEN] [TIMEOUT s] [LOCKS name...] [ARGS arg...])
 # LOCKS as ctest's RESOURCE_LOCK: programs naming one lock never run at once.
@@ -52,8 +55,11 @@ function(_tess_guest_entries)
   if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
     return()
   endif()
-  # A bound on a whole guest run, whatever the programs' own bounds add up to.
+  # A bound on a whole guest run, whatever the programs' own bounds add up to,
+  # and on the wait for a guest slot while other runs of the lane use the
+  # machine's CPUs (tools/guest/run-guest).
   set(_run_limit 1800)
+  set(_slot_wait 3600)
   get_property(_programs GLOBAL PROPERTY TESS_GUEST_PROGRAMS)
   get_property(_excluded GLOBAL PROPERTY TESS_GUEST_EXCLUDED)
   foreach(t IN LISTS _excluded)
@@ -105,8 +111,8 @@ function(_tess_guest_entries)
     add_test(NAME ${_name}
       COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/guest/run-guest tests
         --bin ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} --list ${CMAKE_BINARY_DIR}/guest/${kind}.list
-        --out ${CMAKE_BINARY_DIR}/guest/${kind} --timeout ${_run_limit})
-    math(EXPR _limit "${_run_limit} + 120")
+        --out ${CMAKE_BINARY_DIR}/guest/${kind} --timeout ${_run_limit} --slot-wait ${_slot_wait})
+    math(EXPR _limit "${_run_limit} + ${_slot_wait} + 120")
     set_tests_properties(${_name} PROPERTIES LABELS i686-guest TIMEOUT ${_limit})
   endforeach()
 endfunction()

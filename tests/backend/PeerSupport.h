@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "support/MessageSink.h"
+#include "support/WaitFactor.h"
 
 // The peer's settings come from tools/backend-peer/run_peers.py.
 inline bool PeerAvailable() { return getenv("TESS_PEER_CONTROL") != nullptr; }
@@ -52,7 +53,7 @@ inline Json::Value PeerCommandOnce(const Json::Value& command) {
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<u_short>(atoi(port)));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  DWORD ms = 10000;
+  DWORD ms = testwait::Ms(10000);
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof(ms));
   if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0) {
     closesocket(s);

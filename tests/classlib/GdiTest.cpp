@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "classlib/Gdi.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -112,15 +113,16 @@ TEST(GdiTest, PaintAndClientDcs) {
   // The same pixel through the window's own DC (client coordinates) and
   // through the screen's.
   COLORREF inWindow = CLR_INVALID, onScreen = CLR_INVALID;
-  for (int i = 0; i < 100; ++i) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    cl::CClientDC client(hwnd);
-    inWindow = GetPixel(client, 30, 20);
-    onScreen = GetPixel(screen, 40, 30);
-    if (inWindow == RGB(0, 255, 0) && onScreen == RGB(0, 255, 0)) break;
-    Sleep(20);
-  }
+  testwait::Until(
+      [&] {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        cl::CClientDC client(hwnd);
+        inWindow = GetPixel(client, 30, 20);
+        onScreen = GetPixel(screen, 40, 30);
+        return inWindow == RGB(0, 255, 0) && onScreen == RGB(0, 255, 0);
+      },
+      2000, 20);
   EXPECT_EQ(RGB(0, 255, 0), inWindow);
   EXPECT_EQ(RGB(0, 255, 0), onScreen);
   DestroyWindow(hwnd);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "TestDialog.h"
+#include "support/WaitFactor.h"
 
 using testdlg::ModalDlg;
 
@@ -75,7 +76,7 @@ TEST(HiddenDialog, StaysHiddenButReachable) {
   EXPECT_EQ(dlg.okFromPeer, 1);
   EXPECT_FALSE(dlg.everVisible);
   if (peer.hProcess) {
-    ASSERT_EQ(WaitForSingleObject(peer.hProcess, 60000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(peer.hProcess, testwait::Ms(60000)), WAIT_OBJECT_0);
     DWORD code = 99;
     GetExitCodeProcess(peer.hProcess, &code);
     EXPECT_EQ(code, 0u) << "the peer's own checks";

@@ -11,6 +11,7 @@
 
 #include "TestDialogs.h"
 #include "classlib/Dialog.h"
+#include "support/WaitFactor.h"
 
 namespace testdlg {
 
@@ -55,7 +56,7 @@ class ModalDlg : public cl::CDialog {
 
   BOOL OnInitDialog() override {
     cl::CDialog::OnInitDialog();
-    SetTimer(kSafetyTimer, 30000);
+    SetTimer(kSafetyTimer, testwait::Ms(30000));
     if (onInit) onInit(*this);
     return TRUE;
   }

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "WaitFactor.h"
+
 // Records every message from WM_USER up.
 class MessageSink {
  public:
@@ -23,7 +25,7 @@ class MessageSink {
   MessageSink() {
     thread_ = std::thread([this] { Loop(); });
     std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait_for(lock, std::chrono::seconds(10), [this] { return hwnd_ != nullptr || failed_; });
+    cv_.wait_for(lock, std::chrono::milliseconds(testwait::Ms(10000)), [this] { return hwnd_ != nullptr || failed_; });
   }
   ~MessageSink() {
     if (hwnd_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
@@ -39,10 +41,11 @@ class MessageSink {
     }
     return out;
   }
-  // Waits until `count` messages `msg` arrived; false after timeoutMs.
+  // Waits until `count` messages `msg` arrived; false after timeoutMs
+  // (stretched by the wait factor).
   bool WaitFor(UINT msg, size_t count, DWORD timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+    return cv_.wait_for(lock, std::chrono::milliseconds(testwait::Ms(timeoutMs)), [&] {
       size_t n = 0;
       for (const Posted& p : posted_) n += p.msg == msg;
       return n >= count;
@@ -102,8 +105,10 @@ class MessageSink {
   std::vector<Posted> posted_;
 };
 
-// Waits for cond, polling every 20 ms; false after timeoutMs.
+// Waits for cond, polling every 20 ms; false after timeoutMs (stretched by
+// the wait factor).
 inline bool WaitUntil(const std::function<bool()>& cond, DWORD timeoutMs) {
+  timeoutMs = testwait::Ms(timeoutMs);
   const DWORD start = GetTickCount();
   while (!cond()) {
     if (GetTickCount() - start >= timeoutMs) return false;

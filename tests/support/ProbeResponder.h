@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "WaitFactor.h"
+
 class ProbeResponder {
  public:
   enum class Mode { kAnswer, kClose, kSilent };
@@ -71,7 +73,7 @@ class ProbeResponder {
     }
   }
   void Serve(SOCKET c) {
-    DWORD ms = 2000;
+    DWORD ms = testwait::Ms(2000);
     setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&ms), sizeof(ms));
     std::string text;
     char buf[1024];

@@ -8,6 +8,8 @@
 #include <functional>
 #include <thread>
 
+#include "WaitFactor.h"
+
 class TestWindow {
  public:
   using Painter = std::function<void(HDC, const RECT&)>;
@@ -15,7 +17,7 @@ class TestWindow {
   TestWindow(const RECT& rect, Painter painter) : rect_(rect), painter_(std::move(painter)) {
     ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     thread_ = std::thread([this] { Loop(); });
-    WaitForSingleObject(ready_, 10000);
+    WaitForSingleObject(ready_, testwait::Ms(10000));
   }
   ~TestWindow() {
     if (hwnd_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
@@ -23,13 +25,14 @@ class TestWindow {
     CloseHandle(ready_);
   }
   HWND hwnd() const { return hwnd_; }
-  // Waits until the window has painted itself at least `paints` times.
+  // Waits until the window has painted itself at least `paints` times;
+  // false after ms (stretched by the wait factor).
   bool WaitPainted(int paints = 1, DWORD ms = 5000) {
-    for (DWORD t = 0; t < ms; t += 20) {
+    ms = testwait::Ms(ms);
+    for (const DWORD t0 = GetTickCount(); GetTickCount() - t0 < ms; Sleep(20)) {
       if (paints_.load() >= paints) return true;
-      Sleep(20);
     }
-    return false;
+    return paints_.load() >= paints;
   }
 
   // Four quadrants: red, green, blue, white (top-left, top-right,

@@ -9,14 +9,16 @@
 #include <cstdlib>
 #include <functional>
 
+#include "WaitFactor.h"
 #include "classlib/Wnd.h"
 
 namespace uidrive {
 
 // Runs this layer's loop (the PreTranslateMessage walk included) until
-// pred() holds or ms pass; true when pred() held. Every wait of the UI tests
-// ends here, so a slower machine's allowance belongs here too.
+// pred() holds or ms (stretched by the wait factor) pass; true when pred()
+// held. Every wait of the UI tests ends here.
 inline bool PumpUntil(const std::function<bool()>& pred, DWORD ms = 5000) {
+  ms = testwait::Ms(ms);
   const DWORD start = GetTickCount();
   MSG msg;
   for (;;) {

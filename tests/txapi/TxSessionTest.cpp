@@ -34,6 +34,7 @@
 #include "foundation/sys/SysUtil.h"
 #include "support/MessageSink.h"
 #include "support/ProbeResponder.h"
+#include "support/WaitFactor.h"
 #include "txapi/TxSession.h"
 
 namespace {
@@ -131,11 +132,7 @@ class TxSessionTest : public ::testing::Test {
     ASSERT_EQ(s.LastError(), kConnectFailed);
   }
   static bool WaitStopped(CTxSession& s, DWORD ms) {
-    for (DWORD t = 0; t < ms; t += 50) {
-      if (s.IsStopped()) return true;
-      Sleep(50);
-    }
-    return false;
+    return testwait::Until([&] { return s.IsStopped() != 0; }, ms, 50);
   }
 
   FakeBackend backend_;
@@ -184,7 +181,7 @@ TEST_F(TxSessionTest, BusyWindowHearsOnlyOfARunThatSucceeded) {
     record->busyWindow = sink.hwnd();
     EXPECT_EQ(StartBEOP(record), fails ? BEOP_OP_GETSERVICETOKENINFO : 0);
   }
-  Sleep(200);
+  Sleep(testwait::Ms(200));
   const auto busy = sink.Messages(WM_BEOP_BUSY);
   ASSERT_EQ(busy.size(), 1u);
   EXPECT_EQ(busy[0].w, 1u);
@@ -196,7 +193,7 @@ TEST_F(TxSessionTest, RegistrationRunsInlineOnTheManagerThread) {
   CTxSession s;
   ASSERT_EQ(s.InitSettings(), 1);
   std::vector<std::pair<int, DWORD>> regs;
-  for (int i = 0; i < 200 && regs.empty(); ++i, Sleep(25)) regs = Calls(BESOP_DEVINIT);
+  testwait::Until([&] { return !(regs = Calls(BESOP_DEVINIT)).empty(); }, 5000, 25);
   ASSERT_EQ(regs.size(), 1u);
   EXPECT_EQ(regs[0].second, CBEOPMgr::Instance().ThreadId());
   s.ReleaseAll();
@@ -310,7 +307,7 @@ TEST_F(TxSessionTest, ASessionThatEndsByItselfCountsAsStoppedWithItsError) {
 
   // An end nobody asked about yet comes before a later command's code.
   StartRefusedMirror(s);
-  for (int i = 0; i < 200 && s.Mirror()->Status().state != MirrorState::kFailed; ++i) Sleep(50);
+  testwait::Until([&] { return s.Mirror()->Status().state == MirrorState::kFailed; }, 10000, 50);
   EXPECT_EQ(s.SwitchDisplay(1), 0);
   EXPECT_EQ(s.LastError(), TXAPI_ERR_SWITCH_DISPLAY);
   EXPECT_EQ(s.IsStopped(), 1);
@@ -318,7 +315,7 @@ TEST_F(TxSessionTest, ASessionThatEndsByItselfCountsAsStoppedWithItsError) {
 
 namespace {
 HANDLE g_release = nullptr;
-void HoldTheSessionThread(int) { WaitForSingleObject(g_release, 20000); }
+void HoldTheSessionThread(int) { WaitForSingleObject(g_release, testwait::Ms(20000)); }
 }  // namespace
 
 TEST_F(TxSessionTest, AStartWhileTheOldSessionStillStopsIsDroppedWith10007) {
@@ -328,10 +325,10 @@ TEST_F(TxSessionTest, AStartWhileTheOldSessionStillStopsIsDroppedWith10007) {
   SetMirrorErrorPrompt(&HoldTheSessionThread);
   CTxSession s;
   StartRefusedMirror(s);
-  Sleep(500);  // the connect has failed and the thread waits in the prompt
+  Sleep(testwait::Ms(500));  // the connect has failed and the thread waits in the prompt
   const DWORD t0 = GetTickCount();
   EXPECT_EQ(s.StartMirror(), 0);
-  EXPECT_LT(GetTickCount() - t0, 4000u);  // the stop's bound, no pause
+  EXPECT_LT(GetTickCount() - t0, testwait::Ms(4000));  // the stop's bound, no pause
   EXPECT_EQ(s.LastError(), TXAPI_ERR_OLD_SESSION_QUITTING);
   ASSERT_NE(s.Mirror(), nullptr);  // kept, never freed under its thread
   EXPECT_EQ(s.IsStopped(), 1);
@@ -349,7 +346,7 @@ TEST_F(TxSessionTest, ReleaseWaitsForASessionThreadThatOutlivesItsStop) {
   {
     CTxSession s;
     StartRefusedMirror(s);
-    Sleep(500);
+    Sleep(testwait::Ms(500));
     std::thread release([] {
       Sleep(3000);
       SetEvent(g_release);

@@ -28,7 +28,7 @@ class TestInputBox : public CDlgInputBox {
   std::function<void(TestInputBox&)> shown;
   BOOL OnInitDialog() override {
     BOOL r = CDlgInputBox::OnInitDialog();
-    SetTimer(1, 20000);
+    SetTimer(1, testwait::Ms(20000));
     SetTimer(2, 30);
     PostMessage(WM_APP_STEP);
     return r;

@@ -12,6 +12,7 @@
 #include "app/controls/PictureEx.h"
 #include "app/resources/resource.h"
 #include "classlib/Resource.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ TEST(PictureEx, StopComesBackAtOnceFromALongFrame) {
   kittest::Pump(100);
   const DWORD start = GetTickCount();
   pic.StopAnimation();
-  EXPECT_LT(GetTickCount() - start, 2000u);
+  EXPECT_LT(GetTickCount() - start, testwait::Ms(2000));
   EXPECT_FALSE(pic.hasThread());
   EXPECT_FALSE(pic.running());
   // Playing again after a stop starts a new thread; Clear stops it too.

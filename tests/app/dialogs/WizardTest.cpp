@@ -345,7 +345,7 @@ TEST_F(Wizard, DraggingTheTitleBandMovesItAndAPressBelowDoesNot) {
         in.mi.dx = MulDiv(x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
         in.mi.dy = MulDiv(y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
         SendInput(1, &in, sizeof(in));
-        Sleep(80);
+        Sleep(testwait::Ms(80));  // the move loop has taken the event
       };
       send(0, from.x, from.y);
       send(MOUSEEVENTF_LEFTDOWN, from.x, from.y);

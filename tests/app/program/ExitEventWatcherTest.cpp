@@ -9,6 +9,7 @@
 
 #include "app/AppMessages.h"
 #include "app/ExitEventWatcher.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -27,8 +28,10 @@ class Target {
   ~Target() { DestroyWindow(hwnd_); }
   HWND hwnd() const { return hwnd_; }
   static int clicks() { return clicks_.load(); }
-  // The next posted WM_COMMAND's id within ms, or 0.
+  // The next posted WM_COMMAND's id within ms (stretched by the wait
+  // factor), or 0.
   UINT WaitCommand(DWORD ms) {
+    ms = testwait::Ms(ms);
     for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < ms;) {
       MSG msg;
       while (PeekMessageW(&msg, hwnd_, 0, 0, PM_REMOVE)) {
@@ -57,7 +60,7 @@ TEST(ExitEventWatcher, TheExitEventSetElsewhereBecomesTheExitCommand) {
   Target target;
   CExitEventWatcher watcher;
   ASSERT_TRUE(watcher.Start(target.hwnd(), nullptr));
-  for (int i = 0; i < 200 && !watcher.ExitEvent(); ++i) Sleep(10);
+  testwait::Until([&] { return watcher.ExitEvent() != nullptr; }, 2000);
   ASSERT_NE(watcher.ExitEvent(), nullptr);
   const DWORD t0 = GetTickCount();
   HANDLE other = OpenEventW(EVENT_MODIFY_STATE, FALSE, kExitEventName);
@@ -65,7 +68,7 @@ TEST(ExitEventWatcher, TheExitEventSetElsewhereBecomesTheExitCommand) {
   SetEvent(other);
   CloseHandle(other);
   EXPECT_EQ(target.WaitCommand(5000), static_cast<UINT>(ID_APP_EXIT));
-  EXPECT_LT(GetTickCount() - t0, 1000u);
+  EXPECT_LT(GetTickCount() - t0, testwait::Ms(1000));
   watcher.Stop();
   EXPECT_EQ(watcher.ExitEvent(), nullptr);
   EXPECT_FALSE(watcher.Running());
@@ -76,17 +79,17 @@ TEST(ExitEventWatcher, StopAnswersABringForwardInFlightInsteadOfWaitingItOut) {
   HANDLE instance = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   CExitEventWatcher watcher;
   ASSERT_TRUE(watcher.Start(target.hwnd(), instance));
-  for (int i = 0; i < 200 && !watcher.ExitEvent(); ++i) Sleep(10);
+  testwait::Until([&] { return watcher.ExitEvent() != nullptr; }, 2000);
   // A second start: the watcher sends the click and waits for this thread,
   // which does not pump until it stops the watcher.
   SetEvent(instance);
-  Sleep(300);
+  Sleep(testwait::Ms(300));  // the click is sent and waits for this thread
   EXPECT_EQ(Target::clicks(), 0);
   const DWORD t0 = GetTickCount();
   watcher.Stop();
   const DWORD took = GetTickCount() - t0;
   EXPECT_EQ(Target::clicks(), 1);
-  EXPECT_LT(took, 2000u) << "the stop waited for its bound";
+  EXPECT_LT(took, testwait::MsBelow(2000, kExitWatcherStopBoundMs - 500)) << "the stop waited for its bound";
   CloseHandle(instance);
 }
 
@@ -99,11 +102,13 @@ TEST(ExitEventWatcher, ASecondStartShowsTheSessionWindowOnceThereIsOne) {
   watcher.SetSessionWindow(session);
   ASSERT_TRUE(watcher.Start(target.hwnd(), instance));
   SetEvent(instance);
-  for (int i = 0; i < 300 && !IsWindowVisible(session); ++i) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    Sleep(10);
-  }
+  testwait::Until(
+      [&] {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        return IsWindowVisible(session) != FALSE;
+      },
+      3000);
   EXPECT_TRUE(IsWindowVisible(session));
   EXPECT_EQ(Target::clicks(), 0);
   watcher.Stop();

@@ -341,7 +341,7 @@ TEST(ErrorDialog, ShowErrorDialogWithoutAnOwnerWindowLogsItAndShowsNothing) {
     const DWORD took = GetTickCount() - t0;
     KillTimer(nullptr, watch);
     EXPECT_EQ(g_dialogsShown, 0);
-    EXPECT_LT(took, 1000u) << "it ran a modal loop";
+    EXPECT_LT(took, testwait::Ms(1000)) << "it ran a modal loop";
     const std::string logged = LogText().substr(before);
     EXPECT_NE(logged.find("Invalid parent window!"), std::string::npos) << logged;
   }

@@ -69,7 +69,7 @@ LRESULT Recorder::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 std::vector<MenuItem> ReadMenu(HWND menuWindow) {
   std::vector<MenuItem> items;
   DWORD_PTR r = 0;
-  SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, 2000, &r);
+  SendMessageTimeoutW(menuWindow, MN_GETHMENU, 0, 0, SMTO_ABORTIFHUNG, testwait::Ms(2000), &r);
   HMENU menu = reinterpret_cast<HMENU>(r);
   if (!menu) return items;
   const int count = GetMenuItemCount(menu);
@@ -100,13 +100,14 @@ void DismissMenu(HWND) { uidrive::TapKey(VK_ESCAPE); }
 MenuWatcher::MenuWatcher(Then then, DWORD waitMs) {
   thread_ = std::thread([this, then, waitMs] {
     HWND menuWindow = nullptr;
-    for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < waitMs; Sleep(20)) {
+    const DWORD boundMs = testwait::Ms(waitMs);
+    for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < boundMs; Sleep(20)) {
       menuWindow = FindWindowW(L"#32768", nullptr);
       if (menuWindow && IsWindowVisible(menuWindow)) break;
       menuWindow = nullptr;
     }
     if (!menuWindow) return;
-    Sleep(200);  // the menu has laid its items out
+    Sleep(testwait::Ms(200));  // the menu has laid its items out
     items_ = ReadMenu(menuWindow);
     sawMenu_ = true;
     if (then) then(items_, menuWindow);

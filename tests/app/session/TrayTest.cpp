@@ -154,11 +154,11 @@ TEST(Tray, RealClicksShowTheCentredSessionWindowAndTheMenuWhoseAboutOpensOneBox)
       Click((item.rect.left + item.rect.right) / 2, (item.rect.top + item.rect.bottom) / 2);
     }
     AboutBoxes a;
-    for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < 10000 && a.count == 0; Sleep(50)) a = FindAboutBoxes();
+    testwait::Until([&] { return (a = FindAboutBoxes()).count != 0; }, 10000, 50);
     boxesFirst = a.count;
     if (!a.first) return;
     PostMessageW(mainHwnd, WM_COMMAND, ID_APP_ABOUT, 0);
-    Sleep(800);
+    Sleep(testwait::Ms(800));  // the second request has been handled
     a = FindAboutBoxes();
     boxesSecond = a.count;
     aboutForeground = GetForegroundWindow() == a.first;

@@ -11,6 +11,7 @@
 
 #include "foundation/log/Logger.h"
 #include "support/TempDir.h"
+#include "support/WaitFactor.h"
 #include "ToneUtil.h"
 
 namespace {
@@ -81,7 +82,7 @@ TEST(CapAudioCoreAudio, NoLoopbackDeviceFailsCleanly) {
   EXPECT_EQ(captor->Init(&sink, &p), -1);
   captor.reset();
   const DWORD elapsed = GetTickCount() - t0;
-  EXPECT_LT(elapsed, 60000u);
+  EXPECT_LT(elapsed, testwait::Ms(60000));
   EXPECT_TRUE(sink.sizes.empty());
   ZtLogger::Instance().Uninit();
 

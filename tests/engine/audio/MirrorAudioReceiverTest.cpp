@@ -15,6 +15,7 @@
 #include "engine/audio/MirrorAudio.h"
 #include "engine/mirror/Mirror.h"
 #include "foundation/net/SocketStream.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -68,8 +69,7 @@ TEST(MirrorSessionReceivers, SessionStreamsTheCaptorsTone) {
   CMirror* m = new CMirror(&param);
   m->SetNtpPort(0);
   ASSERT_TRUE(m->Start("127.0.0.1", raopPort));
-  for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < 10000 && m->StatusText() != L"Mirror to 127.0.0.1";)
-    Sleep(20);
+  testwait::Until([&] { return m->StatusText() == L"Mirror to 127.0.0.1"; }, 10000, 20);
   ASSERT_EQ(m->StatusText(), L"Mirror to 127.0.0.1");
   Sleep(3000);
   m->SetVolume(50);

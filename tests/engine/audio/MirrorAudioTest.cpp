@@ -17,6 +17,7 @@
 #include "engine/audio/EncAudioALAC.h"
 #include "engine/raop/FakeRaopReceiver.h"
 #include "foundation/net/SocketStream.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ TEST_F(MirrorAudioTest, PcmThroughTheSinkBecomesContiguousRtpPackets) {
   }
   // Sync packets before packets 1, 1 + interval, 1 + 2 x interval.
   const size_t syncs = (packets.size() - 1) / interval + 1;
-  for (DWORD t0 = GetTickCount(); rx.syncs().size() < syncs && GetTickCount() - t0 < 2000;) Sleep(10);
+  testwait::Until([&] { return rx.syncs().size() >= syncs; }, 2000);
   EXPECT_EQ(rx.syncs().size(), syncs);
 
   // An empty chunk (a long silence) drops the partial frame; nothing is sent for it.
@@ -187,7 +188,7 @@ TEST_F(MirrorAudioTest, StopEndsTheRaopSessionInBounds) {
   audio.Captor()->Stop();
   const DWORD t0 = GetTickCount();
   EXPECT_EQ(audio.Stop(), 0);
-  EXPECT_LT(GetTickCount() - t0, 1500u);
+  EXPECT_LT(GetTickCount() - t0, testwait::Ms(1500));
   EXPECT_FALSE(audio.HasRaop());
   // No TEARDOWN: the connection is simply closed.
   for (const auto& r : rx.requests()) EXPECT_NE(r.method, "TEARDOWN");
@@ -203,7 +204,7 @@ TEST(MirrorAudioSoundCard, WithoutALoopbackDeviceTheCaptorFailsCleanly) {
   CMirrorAudio audio;
   const DWORD t0 = GetTickCount();
   const int rc = audio.Init("127.0.0.1", rx.port(), "0A1B2C3D4E5F", 0, "");
-  EXPECT_LT(GetTickCount() - t0, 10000u);
+  EXPECT_LT(GetTickCount() - t0, testwait::Ms(10000));
   ASSERT_NE(audio.Captor(), nullptr);
   ASSERT_NE(dynamic_cast<CCapAudioCoreAudio*>(audio.Captor()), nullptr);
   if (rc == 0) {

@@ -11,6 +11,7 @@
 #include "foundation/sys/SysUtil.h"
 #include "engine/capture/VideoMgr.h"
 #include "support/TestWindow.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ class Capture : public ::testing::Test {
   void SetUp() override {
     window_ = new TestWindow(kWindow, &TestWindow::Quadrants);
     ASSERT_TRUE(window_->WaitPainted());
-    Sleep(200);  // let the X server show it
+    Sleep(testwait::Ms(200));  // let the X server show it
   }
   void TearDown() override { delete window_; }
   TestWindow* window_ = nullptr;
@@ -274,7 +275,7 @@ TEST_F(Capture, VideoManagerConvertsTheScreenAndSkipsEncodesAcrossASizeChange) {
   ASSERT_EQ(mgr.Config(&handOver, 0), CEncVideoH264::kOk);
   EXPECT_FALSE(mgr.UsesDxgi());
   ASSERT_EQ(mgr.StartThread(), 0);
-  for (int i = 0; i < 250 && mgr.ConvertedCount() == 0; ++i) Sleep(20);
+  testwait::Until([&] { return mgr.ConvertedCount() != 0; }, 5000, 20);
   ASSERT_GT(mgr.ConvertedCount(), 0);
 
   int w = 0, h = 0;
@@ -295,7 +296,7 @@ TEST_F(Capture, VideoManagerConvertsTheScreenAndSkipsEncodesAcrossASizeChange) {
     shared.captureRect = CaptureRect{100, 100, 260, 220};
     return kVideoChangeCaptor;
   });
-  for (int i = 0; i < 250 && handOver.CaptorPending(); ++i) Sleep(20);
+  testwait::Until([&] { return !handOver.CaptorPending(); }, 5000, 20);
   ASSERT_FALSE(handOver.CaptorPending());
   mgr.CopyFrame(&w, &h);
   EXPECT_EQ(w, 160);

@@ -20,6 +20,7 @@
 
 #include "foundation/log/Logger.h"
 #include "support/TempDir.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -212,12 +213,7 @@ void OnRemoved(ReceiverEntry* e) {
 }
 
 bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 5000) {
-  const ULONGLONG end = GetTickCount64() + timeoutMs;
-  while (!done()) {
-    if (GetTickCount64() >= end) return false;
-    Sleep(10);
-  }
-  return true;
+  return testwait::Until(done, timeoutMs);
 }
 
 class Discovery : public ::testing::Test {
@@ -448,10 +444,10 @@ TEST_F(Discovery, BrowseThatCannotStartEndsTheThreadAfterItsLogLine) {
 TEST_F(Discovery, StopEndsTheThreadWithinAboutASecond) {
   fake().script.browseEvents.clear();
   Start();
-  Sleep(200);
+  Sleep(testwait::Ms(200));  // the thread is in its loop
   const ULONGLONG t0 = GetTickCount64();
   EXPECT_EQ(discovery->Stop(), 0);
-  EXPECT_LE(GetTickCount64() - t0, 2500u);  // the 1 s wait, not the 5 s termination
+  EXPECT_LE(GetTickCount64() - t0, testwait::MsBelow(2500, 4500));  // the 1 s wait, not the 5 s termination
   EXPECT_FALSE(discovery->IsRunning());
   EXPECT_EQ(fake().Count(0, true), 1);
 }
@@ -459,12 +455,12 @@ TEST_F(Discovery, StopEndsTheThreadWithinAboutASecond) {
 TEST_F(Discovery, ThreadBlockedInTheLibraryIsTerminatedAfterFiveSeconds) {
   fake().script.blockInProcess = true;
   Start();
-  Sleep(300);  // the browse's result is being processed, and blocks
+  Sleep(testwait::Ms(300));  // the browse's result is being processed, and blocks
   const ULONGLONG t0 = GetTickCount64();
   EXPECT_EQ(discovery->Stop(), 0);
   const ULONGLONG took = GetTickCount64() - t0;
   EXPECT_GE(took, 4900u);
-  EXPECT_LE(took, 7000u);
+  EXPECT_LE(took, 5000 + testwait::Ms(2000));
   EXPECT_FALSE(discovery->IsRunning());
 }
 

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "engine/plist/Plist.h"
 #include "foundation/digest/Md5.h"
+#include "support/WaitFactor.h"
 
 class FakeReceiver {
  public:
@@ -87,27 +89,35 @@ class FakeReceiver {
   static constexpr const char* kNonce = "d3b07384d113edec49eaa6238ad5ff00";
 
  private:
+  // The connection is read in chunks kept in inbox_ until taken: a byte a
+  // call costs a round trip to the Wine server each, which under an
+  // emulated CPU adds up to seconds a request, past the sender's time-out.
+  bool Fill() {
+    char chunk[4096];
+    const int r = recv(conn_, chunk, sizeof(chunk), 0);
+    if (r <= 0) return false;
+    inbox_.append(chunk, static_cast<size_t>(r));
+    return true;
+  }
   bool RecvAll(void* buf, int n) {
-    char* p = static_cast<char*>(buf);
-    while (n > 0) {
-      int r = recv(conn_, p, n, 0);
-      if (r <= 0) return false;
-      p += r;
-      n -= r;
+    while (inbox_.size() < static_cast<size_t>(n)) {
+      if (!Fill()) return false;
     }
+    memcpy(buf, inbox_.data(), static_cast<size_t>(n));
+    inbox_.erase(0, static_cast<size_t>(n));
     return true;
   }
   bool SendText(const std::string& s) {
     return send(conn_, s.data(), static_cast<int>(s.size()), 0) == static_cast<int>(s.size());
   }
   bool ReadRequest(std::string& head, std::vector<uint8_t>& body) {
-    head.clear();
-    char c;
-    while (head.size() < 65536) {
-      if (recv(conn_, &c, 1, 0) != 1) return false;
-      head.push_back(c);
-      if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
+    size_t end;
+    while ((end = inbox_.find("\r\n\r\n")) == std::string::npos && inbox_.size() < 65536) {
+      if (!Fill()) return false;
     }
+    const size_t headSize = end == std::string::npos ? 65536 : end + 4;
+    head = inbox_.substr(0, headSize);
+    inbox_.erase(0, headSize);
     size_t at = head.find("Content-Length: ");
     long n = at == std::string::npos ? 0 : strtol(head.c_str() + at + 16, nullptr, 10);
     body.assign(static_cast<size_t>(n), 0);
@@ -151,11 +161,11 @@ class FakeReceiver {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(listener_, &set);
-    timeval tv{20, 0};
+    timeval tv{static_cast<long>(testwait::Ms(20000) / 1000), 0};
     if (select(0, &set, nullptr, nullptr, &tv) != 1) return;
     conn_ = accept(listener_, nullptr, nullptr);
     if (conn_ == INVALID_SOCKET) return;
-    DWORD tmo = 20000;
+    DWORD tmo = testwait::Ms(20000);
     setsockopt(conn_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&tmo), sizeof(tmo));
     if (mode_ == Mode::kCloseAfterAccept) {
       closesocket(conn_);
@@ -248,6 +258,7 @@ class FakeReceiver {
   std::string password_;
   SOCKET listener_ = INVALID_SOCKET;
   SOCKET conn_ = INVALID_SOCKET;
+  std::string inbox_;  // read from conn_, not yet taken (the worker thread only)
   unsigned short port_ = 0;
   std::thread worker_;
   std::atomic<bool> stop_{false};

@@ -11,6 +11,7 @@
 #include "FakeReceiver.h"
 #include "TestLog.h"
 #include "classlib/Str.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -23,8 +24,10 @@ class OwnerWindow {
   }
   ~OwnerWindow() { DestroyWindow(hwnd_); }
   HWND hwnd() const { return hwnd_; }
-  // The lParam of the first WM_MIRROR_PASSWORD within waitMs, or -1.
+  // The lParam of the first WM_MIRROR_PASSWORD within waitMs (stretched by
+  // the wait factor), or -1.
   long WaitPassword(DWORD waitMs) {
+    waitMs = testwait::Ms(waitMs);
     DWORD t0 = GetTickCount();
     MSG msg;
     while (GetTickCount() - t0 < waitMs) {
@@ -55,23 +58,19 @@ class MirrorSession : public ::testing::Test {
   }
 
   static bool WaitEnded(CMirror* m, DWORD ms) {
-    for (DWORD t = 0; t < ms && m->IsRunning(); t += 20) Sleep(20);
-    return !m->IsRunning();
+    return testwait::Until([&] { return !m->IsRunning(); }, ms, 20);
   }
   static bool WaitStatus(CMirror* m, const wchar_t* text, DWORD ms) {
-    for (DWORD t = 0; t < ms; t += 20) {
-      if (m->StatusText().find(text) != std::wstring::npos) return true;
-      Sleep(20);
-    }
-    return false;
+    return testwait::Until([&] { return m->StatusText().find(text) != std::wstring::npos; }, ms, 20);
   }
-  // Stops and releases the session within its bound; its last status.
+  // Stops and releases the session within its bound (the session's own,
+  // 2000 ms, stretched by the wait factor); its last status.
   static MirrorStatus StopAndDelete(CMirror* m) {
     DWORD t0 = GetTickCount();
     MirrorStatus last;
-    EXPECT_TRUE(CMirror::StopAndRelease(m, kMirrorReleaseWaitMs, &last));
+    EXPECT_TRUE(CMirror::StopAndRelease(m, testwait::Ms(kMirrorReleaseWaitMs), &last));
     EXPECT_EQ(m, nullptr);
-    EXPECT_LT(GetTickCount() - t0, 3000u);  // the session's own bound is 2000 ms
+    EXPECT_LT(GetTickCount() - t0, testwait::Ms(3000));
     return last;
   }
 
@@ -121,7 +120,7 @@ TEST_F(MirrorSession, HandshakeFailuresTable) {
     ASSERT_TRUE(m->Start("127.0.0.1", 0));
     ASSERT_TRUE(WaitEnded(m, 20000));
     // Refused at once, not after the socket's 15 s receive time-out.
-    EXPECT_LT(GetTickCount() - t0, 10000u);
+    EXPECT_LT(GetTickCount() - t0, testwait::MsBelow(10000, 14000));
     const MirrorStatus s = m->Status();
     EXPECT_EQ(s.state, MirrorState::kFailed);
     EXPECT_EQ(s.lastError, MIRROR_ERR_GET_STREAM);
@@ -168,7 +167,7 @@ TEST_F(MirrorSession, StreamsHeartbeatsAtPacedRateAndStopsInBounds) {
   EXPECT_EQ(last.state, MirrorState::kEnded);
   EXPECT_EQ(last.lastError, 0);
   EXPECT_EQ(last.text, L"Mirror quit");
-  Sleep(200);
+  Sleep(testwait::Ms(200));  // the receiver has read what was sent
   EXPECT_TRUE(rx.posted());
   EXPECT_TRUE(rx.violations().empty());
   // One codec packet before the first picture, then a picture per pass, and
@@ -250,7 +249,7 @@ HANDLE g_promptRelease = nullptr;
 volatile LONG g_prompts = 0;
 void BlockingPrompt(int) {
   InterlockedIncrement(&g_prompts);
-  if (g_promptRelease) WaitForSingleObject(g_promptRelease, 30000);
+  if (g_promptRelease) WaitForSingleObject(g_promptRelease, testwait::Ms(30000));
 }
 
 }  // namespace
@@ -263,7 +262,7 @@ TEST_F(MirrorSession, StopDuringStalledHandshakeIsBoundedAndQuiet) {
   FakeReceiver rx(FakeReceiver::Mode::kStall);
   CMirror* m = Make(rx.port());
   ASSERT_TRUE(m->Start("127.0.0.1", 0));
-  for (int i = 0; i < 100 && rx.gets() == 0; ++i) Sleep(50);
+  testwait::Until([&] { return rx.gets() != 0; }, 5000, 50);
   ASSERT_EQ(rx.gets(), 1);
   const MirrorStatus last = StopAndDelete(m);  // closing the socket ends the blocked receive
   SetMirrorErrorPrompt(nullptr);
@@ -283,7 +282,7 @@ TEST_F(MirrorSession, StopAndReleaseKeepsASessionItsBoundCannotEnd) {
   { FakeReceiver gone(FakeReceiver::Mode::kCloseAfterAccept); port = gone.port(); }
   CMirror* m = Make(port);
   ASSERT_TRUE(m->Start("127.0.0.1", 0));
-  for (int i = 0; i < 200 && g_prompts == 0; ++i) Sleep(50);
+  testwait::Until([] { return g_prompts != 0; }, 10000, 50);
   ASSERT_EQ(g_prompts, 1);
 
   CMirror* const held = m;
@@ -292,12 +291,12 @@ TEST_F(MirrorSession, StopAndReleaseKeepsASessionItsBoundCannotEnd) {
   const DWORD waited = GetTickCount() - t0;
   EXPECT_EQ(m, held);
   EXPECT_GE(waited, 2400u);
-  EXPECT_LT(waited, 8000u);
+  EXPECT_LT(waited, 2500 + testwait::Ms(5500));
   EXPECT_TRUE(m->IsRunning());
 
   SetEvent(g_promptRelease);
   MirrorStatus last;
-  EXPECT_TRUE(CMirror::StopAndRelease(m, 5000, &last));
+  EXPECT_TRUE(CMirror::StopAndRelease(m, testwait::Ms(5000), &last));
   EXPECT_EQ(m, nullptr);
   EXPECT_EQ(last.state, MirrorState::kFailed);
   EXPECT_EQ(last.lastError, MIRROR_ERR_CONNECT);

@@ -14,6 +14,7 @@
 #include "engine/audio/FedCaptor.h"
 #include "engine/mirror/Mirror.h"
 #include "engine/raop/FakeRaopReceiver.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -30,10 +31,7 @@ class MirrorSound : public ::testing::Test {
     return m;
   }
   static bool WaitFor(const std::function<bool()>& pred, DWORD ms) {
-    for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < ms; Sleep(20)) {
-      if (pred()) return true;
-    }
-    return pred();
+    return testwait::Until(pred, ms, 20);
   }
   static bool WaitStatus(CMirror* m, const std::wstring& text, DWORD ms) {
     return WaitFor([&] { return m->StatusText() == text; }, ms);
@@ -80,7 +78,7 @@ TEST_F(MirrorSound, StreamsTheCaptorsSoundAndSendsTheVolume) {
   // The captor's thread ended before the client closed: nothing more arrives.
   // Datagrams sent just before the stop may still wait in the receiver's
   // socket; let those drain before counting.
-  Sleep(300);
+  Sleep(testwait::Ms(300));
   const size_t packets = raop.audio().size();
   Sleep(300);
   EXPECT_EQ(raop.audio().size(), packets);
@@ -137,7 +135,7 @@ TEST_F(MirrorSound, WithoutTheAudioServiceTheSessionMirrorsWithoutSound) {
       EXPECT_EQ(m->Audio()->Captor(), nullptr);
     }
     m->SetVolume(30);
-    Sleep(300);
+    Sleep(testwait::Ms(300));  // the volume request, where there is a receiver to take it
     if (raop) {
       EXPECT_EQ(raop->requests().size(), c.requests);
     }

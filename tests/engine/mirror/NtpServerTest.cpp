@@ -6,6 +6,7 @@
 
 #include "TestLog.h"
 #include "engine/mirror/SessionClock.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -68,11 +69,11 @@ TEST(NtpService, AnswersOverUdpAndStops) {
   ntp.SetPort(ntohs(a.sin_port));
   ntp.SetSessionStart(MirrorClockNow());
   ASSERT_EQ(ntp.StartThread(), 0);
-  Sleep(200);
+  Sleep(testwait::Ms(200));  // the service has bound its port
 
   auto ask = [&](const uint8_t* data, int n, uint8_t* reply) -> int {
     SOCKET c = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    DWORD tmo = 1500;
+    DWORD tmo = testwait::Ms(1500);
     setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&tmo), sizeof(tmo));
     sendto(c, reinterpret_cast<const char*>(data), n, 0, reinterpret_cast<sockaddr*>(&a), sizeof(a));
     int r = recv(c, reinterpret_cast<char*>(reply), 48, 0);
@@ -96,7 +97,7 @@ TEST(NtpService, AnswersOverUdpAndStops) {
   DWORD t0 = GetTickCount();
   ntp.Socket().Close(0);
   ntp.StopThread();
-  EXPECT_LT(GetTickCount() - t0, 3000u);
+  EXPECT_LT(GetTickCount() - t0, testwait::Ms(3000));
   EXPECT_FALSE(ntp.IsRunning());
 }
 
@@ -131,8 +132,7 @@ SOCKET BindSharing(unsigned short port) {
 }
 
 bool WaitEnded(CNtpServer& ntp, DWORD ms) {
-  for (DWORD t = 0; t < ms && ntp.IsRunning(); t += 20) Sleep(20);
-  return !ntp.IsRunning();
+  return testwait::Until([&] { return !ntp.IsRunning(); }, ms, 20);
 }
 
 }  // namespace
@@ -148,7 +148,7 @@ TEST(NtpService, PortIsBoundExclusively) {
   first.SetPort(port);
   first.SetSessionStart(MirrorClockNow());
   ASSERT_EQ(first.StartThread(), 0);
-  Sleep(200);
+  Sleep(testwait::Ms(200));  // bound, or ended on a taken port
   ASSERT_TRUE(first.IsRunning());
 
   CNtpServer second;

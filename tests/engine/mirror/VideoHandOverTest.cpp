@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "support/WaitFactor.h"
+
 namespace {
 
 // Change k of the owner: every field says k, in its own way. The monitor
@@ -98,7 +100,7 @@ TEST(VideoHandOver, ThreadsOnlyEverSeeWholeRecords) {
   // only bounds a hang.
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < 1500 ||
-         ((captorTakes <= 200 || encoderTakes <= 200) && GetTickCount() - start < 30000))
+         ((captorTakes <= 200 || encoderTakes <= 200) && GetTickCount() - start < testwait::Ms(30000)))
     Sleep(50);
   stop = true;
   owner.join();

@@ -7,6 +7,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -17,6 +18,7 @@
 
 #include "engine/raop/RaopUtil.h"
 #include "foundation/digest/Md5.h"
+#include "support/WaitFactor.h"
 
 // Collects the RAOP module's diagnostic lines while it exists.
 class RaopMessages {
@@ -165,13 +167,17 @@ class FakeRaopReceiver {
     std::lock_guard<std::mutex> g(lock_);
     return violations_;
   }
+  // Waits (ms stretched by the wait factor) until n datagrams or requests
+  // arrived; false if they did not.
   bool WaitAudio(size_t n, DWORD ms) {
+    ms = testwait::Ms(ms);
     for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < ms; Sleep(10)) {
       if (audio().size() >= n) return true;
     }
     return audio().size() >= n;
   }
   bool WaitRequests(size_t n, DWORD ms) {
+    ms = testwait::Ms(ms);
     for (DWORD t0 = GetTickCount(); GetTickCount() - t0 < ms; Sleep(10)) {
       if (requests().size() >= n) return true;
     }
@@ -223,23 +229,32 @@ class FakeRaopReceiver {
     violations_.push_back(v);
   }
 
+  // The connection is read in chunks kept in inbox_ until taken: a byte a
+  // call costs a round trip to the Wine server each, which under an
+  // emulated CPU adds up to seconds a request, past the client's time-out.
+  bool Fill() {
+    char buf[4096];
+    const int k = recv(conn_, buf, sizeof(buf), 0);
+    if (k <= 0) return false;
+    inbox_.append(buf, static_cast<size_t>(k));
+    return true;
+  }
+
   bool ReadRequest(RtspRequest* r) {
-    std::string head;
-    char c;
-    while (head.size() < 65536) {
-      if (recv(conn_, &c, 1, 0) != 1) return false;
-      head.push_back(c);
-      if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
+    size_t end;
+    while ((end = inbox_.find("\r\n\r\n")) == std::string::npos && inbox_.size() < 65536) {
+      if (!Fill()) return false;
     }
-    r->head = head;
-    r->method = head.substr(0, head.find(' '));
-    const long n = atol(r->header("Content-Length").c_str());
-    r->body.assign(static_cast<size_t>(n), 0);
-    for (long got = 0; got < n;) {
-      int k = recv(conn_, &r->body[got], static_cast<int>(n - got), 0);
-      if (k <= 0) return false;
-      got += k;
+    const size_t headSize = end == std::string::npos ? 65536 : end + 4;
+    r->head = inbox_.substr(0, headSize);
+    inbox_.erase(0, headSize);
+    r->method = r->head.substr(0, r->head.find(' '));
+    const long n = std::max(0L, atol(r->header("Content-Length").c_str()));
+    while (inbox_.size() < static_cast<size_t>(n)) {
+      if (!Fill()) return false;
     }
+    r->body.assign(inbox_.data(), static_cast<size_t>(n));
+    inbox_.erase(0, static_cast<size_t>(n));
     return true;
   }
 
@@ -282,7 +297,7 @@ class FakeRaopReceiver {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(listener_, &set);
-    timeval tv{20, 0};
+    timeval tv{static_cast<long>(testwait::Ms(20000) / 1000), 0};
     if (select(0, &set, nullptr, nullptr, &tv) != 1) return;
     SOCKET c = accept(listener_, nullptr, nullptr);
     if (c == INVALID_SOCKET) return;
@@ -291,7 +306,7 @@ class FakeRaopReceiver {
       conn_ = c;
     }
     accepted_ = true;
-    DWORD tmo = 30000;
+    DWORD tmo = testwait::Ms(30000);
     setsockopt(conn_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&tmo), sizeof(tmo));
     for (;;) {
       RtspRequest r;
@@ -345,6 +360,7 @@ class FakeRaopReceiver {
   std::string password_;
   SOCKET listener_ = INVALID_SOCKET;
   SOCKET conn_ = INVALID_SOCKET;
+  std::string inbox_;  // read from conn_, not yet taken (RTSP thread only)
   SOCKET data_ = INVALID_SOCKET, control_ = INVALID_SOCKET, timing_ = INVALID_SOCKET;
   uint16_t port_ = 0, dataPort_ = 0, controlPort_ = 0, timingPort_ = 0;
   std::thread rtsp_, udp_;

@@ -16,6 +16,7 @@
 #include "FakeRaopReceiver.h"
 #include "engine/raop/RaopUtil.h"
 #include "foundation/net/SocketStream.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -218,7 +219,7 @@ TEST_F(Raop, RtpPacketsAndSyncPackets) {
       EXPECT_EQ(audio[i].fromPort, s->client->dataPort);
     }
     // Sync packets before packets 1, 1 + interval, 1 + 2 x interval.
-    for (DWORD t0 = GetTickCount(); rx.syncs().size() < 3 && GetTickCount() - t0 < 2000;) Sleep(10);
+    testwait::Until([&] { return rx.syncs().size() >= 3; }, 2000);
     auto syncs = rx.syncs();
     ASSERT_EQ(syncs.size(), 3u);
     int64_t wall = 0;
@@ -287,7 +288,7 @@ TEST_F(Raop, TimingRequestsAreAnsweredAtTheirPortAndShortOnesIgnored) {
   ASSERT_NE(otherPort, rx.timingPort());
   const uint16_t clientTiming = s->client->timingPort;
 
-  std::vector<uint8_t> reply = Timing(other, clientTiming, 32, 3000);
+  std::vector<uint8_t> reply = Timing(other, clientTiming, 32, testwait::Ms(3000));
   ASSERT_EQ(reply.size(), 32u);
   EXPECT_EQ(Be32(&reply[0]), 0x80D30007u);
   EXPECT_EQ(Be32(&reply[4]), 0u);
@@ -303,7 +304,7 @@ TEST_F(Raop, TimingRequestsAreAnsweredAtTheirPortAndShortOnesIgnored) {
     EXPECT_TRUE(Timing(other, clientTiming, size, 1200).empty()) << size;
   }
   EXPECT_TRUE(messages.contains("timing request of 31 bytes ignored"));
-  EXPECT_EQ(Timing(other, clientTiming, 40, 3000).size(), 32u);  // longer is fine
+  EXPECT_EQ(Timing(other, clientTiming, 40, testwait::Ms(3000)).size(), 32u);  // longer is fine
   closesocket(other);
   raopcl_end_session(s);
 }
@@ -325,14 +326,14 @@ TEST_F(Raop, StopWaitsForTheTimingThreadWithinItsBound) {
       Sleep(1);
     }
   });
-  Sleep(300);
+  Sleep(testwait::Ms(300));  // the flood keeps the timing thread busy
   HANDLE thread = nullptr;
   DuplicateHandle(GetCurrentProcess(), s->client->timingThread, GetCurrentProcess(), &thread, 0, FALSE,
                   DUPLICATE_SAME_ACCESS);
   EXPECT_EQ(WaitForSingleObject(thread, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   const DWORD t0 = GetTickCount();
   EXPECT_EQ(raopcl_stop_timing(s->client), 0);  // ended by itself
-  EXPECT_LT(GetTickCount() - t0, 1500u);         // its receive wait is 1 s
+  EXPECT_LT(GetTickCount() - t0, 1000 + testwait::Ms(500));  // its receive wait is 1 s
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0);
   CloseHandle(thread);
   flooding = false;
@@ -369,7 +370,7 @@ TEST_F(Raop, FailedStartsLeaveNothingOpen) {
     raop_session* s = nullptr;
     const DWORD t0 = GetTickCount();
     EXPECT_EQ(raopcl_start_session("127.0.0.1", rx.port(), "0A1B2C3D4E5F", &s, 0, c.password), -1);
-    EXPECT_LT(GetTickCount() - t0, RTSP_REPLY_TIMEOUT_MS + 3000);
+    EXPECT_LT(GetTickCount() - t0, RTSP_REPLY_TIMEOUT_MS + testwait::Ms(3000));
     EXPECT_EQ(s, nullptr);
     // The local UDP ports named in SETUP are free again.
     for (const auto& r : rx.requests()) {

@@ -11,6 +11,7 @@
 #include "FakeRaopReceiver.h"
 #include "engine/raop/RaopUtil.h"
 #include "foundation/net/SocketStream.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -202,7 +203,7 @@ TEST_F(Rtsp, SilentOrVanishingReceiverEndsTheRequestInBounds) {
     const DWORD t0 = GetTickCount();
     EXPECT_EQ(SetParameter(c), -1);
     const DWORD took = GetTickCount() - t0;
-    EXPECT_LT(took, RTSP_REPLY_TIMEOUT_MS + 2000);
+    EXPECT_LT(took, RTSP_REPLY_TIMEOUT_MS + testwait::Ms(2000));
     if (k.reply.stall) {
       EXPECT_GE(took + 100, RTSP_REPLY_TIMEOUT_MS);
       EXPECT_TRUE(messages.contains("no reply within"));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/TempDir.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -42,8 +43,10 @@ std::string ReadText(const std::wstring& path) {
 }
 
 // The arguments of the first complete launch logged at path (the stand-ins
-// end each launch with "end"), waiting for it at most timeoutMs.
+// end each launch with "end"), waiting for it at most timeoutMs (stretched by
+// the wait factor).
 std::vector<std::string> WaitForLaunch(const std::wstring& path, DWORD timeoutMs = 30000) {
+  timeoutMs = testwait::Ms(timeoutMs);
   const DWORD start = GetTickCount();
   for (;;) {
     std::string text = ReadText(path);

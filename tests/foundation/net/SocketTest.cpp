@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/HostAdapter.h"
+#include "support/WaitFactor.h"
 
 #include <cctype>
 #include <cstring>
@@ -91,7 +92,7 @@ TEST_F(Sockets, SendToResetPeerFailsWithMinusOne) {
   linger hard{1, 0};  // close with RST
   setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&hard), sizeof(hard));
   closesocket(peer);
-  Sleep(100);
+  Sleep(testwait::Ms(100));  // the reset has reached the client
   std::vector<char> chunk(65536, 'y');
   int r = 0;
   for (int i = 0; i < 50 && r != -1; ++i) r = client.Send(chunk.data(), static_cast<int>(chunk.size()));
@@ -117,7 +118,7 @@ TEST_F(Sockets, CloseIsIdempotentAndOnlySleepsAfterAClose) {
   DWORD t0 = GetTickCount();
   EXPECT_TRUE(s.Close(0));
   EXPECT_TRUE(s.Close(0));
-  EXPECT_LT(GetTickCount() - t0, 100u);
+  EXPECT_LT(GetTickCount() - t0, testwait::Ms(100));
   ASSERT_TRUE(s.CreateTcpSocket());
   t0 = GetTickCount();
   EXPECT_TRUE(s.Close(200));
@@ -149,11 +150,11 @@ TEST_F(Sockets, UdpUnicastRepliesToLastSender) {
   int len = sizeof(bound);
   getsockname(server.Handle(), reinterpret_cast<sockaddr*>(&bound), &len);
   const unsigned short port = ntohs(bound.sin_port);
-  server.SetIntOption(SOL_SOCKET, SO_RCVTIMEO, 5000);
+  server.SetIntOption(SOL_SOCKET, SO_RCVTIMEO, static_cast<int>(testwait::Ms(5000)));
 
   for (int client = 0; client < 2; ++client) {
     SOCKET c = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    DWORD tmo = 5000;
+    DWORD tmo = testwait::Ms(5000);
     setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&tmo), sizeof(tmo));
     sockaddr_in to{};
     to.sin_family = AF_INET;

@@ -8,6 +8,7 @@
 
 #include "foundation/netmon/IPMonitor.h"
 #include "foundation/netmon/WmiInfo.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -15,17 +16,13 @@ namespace {
 // returns what the test says and the change fires when the test signals.
 class ScriptedMonitor : public CIPMonitor {
  public:
-  ~ScriptedMonitor() override { Stop(2000); }
+  ~ScriptedMonitor() override { Stop(testwait::Ms(2000)); }
   void FireChange() {
     HANDLE event = pending_.load();
     if (event) SetEvent(event);
   }
   bool WaitPending(DWORD ms) {
-    for (DWORD waited = 0; waited < ms; waited += 5) {
-      if (pending_.load()) return true;
-      Sleep(5);
-    }
-    return false;
+    return testwait::Until([&] { return pending_.load() != nullptr; }, ms, 5);
   }
   DWORD requestResult = ERROR_IO_PENDING;
   std::atomic<int> requests{0};
@@ -69,16 +66,16 @@ TEST(IPMonitor, PendingRequestIsRecognisedByTheReturnValue) {
   ASSERT_TRUE(monitor.WaitPending(5000));
 
   monitor.FireChange();
-  for (int i = 0; i < 1000 && counter.calls < 1; ++i) Sleep(5);
+  testwait::Until([&] { return counter.calls >= 1; }, 5000, 5);
   EXPECT_EQ(1, counter.calls.load());
   // It asked again after the callback and goes on waiting.
-  for (int i = 0; i < 1000 && monitor.requests < 2; ++i) Sleep(5);
+  testwait::Until([&] { return monitor.requests >= 2; }, 5000, 5);
   EXPECT_EQ(2, monitor.requests.load());
 
-  EXPECT_EQ(0, monitor.Stop(2000));  // stopped by its own event, not by termination
+  EXPECT_EQ(0, monitor.Stop(testwait::Ms(2000)));  // stopped by its own event, not by termination
   EXPECT_EQ(1, monitor.cancels.load());
   EXPECT_EQ(1, counter.calls.load());  // no callback on the way out
-  EXPECT_EQ(0, monitor.Stop(2000));    // nothing left to stop
+  EXPECT_EQ(0, monitor.Stop(testwait::Ms(2000)));    // nothing left to stop
 }
 
 TEST(IPMonitor, CallbackResultEndsTheThread) {
@@ -88,10 +85,10 @@ TEST(IPMonitor, CallbackResultEndsTheThread) {
   ASSERT_TRUE(monitor.StartMonitor(CountingCallback, reinterpret_cast<ULONG_PTR>(&counter)));
   ASSERT_TRUE(monitor.WaitPending(5000));
   monitor.FireChange();
-  for (int i = 0; i < 1000 && counter.calls < 1; ++i) Sleep(5);
+  testwait::Until([&] { return counter.calls >= 1; }, 5000, 5);
   Sleep(50);
   EXPECT_EQ(1, monitor.requests.load());
-  EXPECT_EQ(1, monitor.Stop(2000));
+  EXPECT_EQ(1, monitor.Stop(testwait::Ms(2000)));
 }
 
 TEST(IPMonitor, FailedRequestEndsTheThreadWithItsError) {
@@ -99,8 +96,8 @@ TEST(IPMonitor, FailedRequestEndsTheThreadWithItsError) {
   monitor.requestResult = ERROR_NOT_SUPPORTED;
   Counter counter;
   ASSERT_TRUE(monitor.StartMonitor(CountingCallback, reinterpret_cast<ULONG_PTR>(&counter)));
-  Sleep(100);
-  EXPECT_EQ(static_cast<int>(ERROR_NOT_SUPPORTED), monitor.Stop(2000));
+  Sleep(testwait::Ms(100));  // the request has failed
+  EXPECT_EQ(static_cast<int>(ERROR_NOT_SUPPORTED), monitor.Stop(testwait::Ms(2000)));
   EXPECT_EQ(0, counter.calls.load());
 }
 
@@ -111,12 +108,12 @@ TEST(IPMonitor, StuckCallbackIsTerminatedAfterTheTimeout) {
   ASSERT_TRUE(monitor.StartMonitor(CountingCallback, reinterpret_cast<ULONG_PTR>(&counter)));
   ASSERT_TRUE(monitor.WaitPending(5000));
   monitor.FireChange();
-  Sleep(100);
+  Sleep(testwait::Ms(100));  // the callback has been entered
   EXPECT_EQ(-1, monitor.Stop(100));
   // The monitor can be started again afterwards.
   counter.blockMs = 0;
   EXPECT_TRUE(monitor.StartMonitor(CountingCallback, reinterpret_cast<ULONG_PTR>(&counter)));
-  EXPECT_EQ(0, monitor.Stop(2000));
+  EXPECT_EQ(0, monitor.Stop(testwait::Ms(2000)));
 }
 
 TEST(IPMonitor, RealNotificationStartsAndStops) {
@@ -125,8 +122,8 @@ TEST(IPMonitor, RealNotificationStartsAndStops) {
   CIPMonitor monitor;
   Counter counter;
   ASSERT_TRUE(monitor.StartMonitor(CountingCallback, reinterpret_cast<ULONG_PTR>(&counter)));
-  Sleep(200);
-  EXPECT_EQ(0, monitor.Stop(2000));
+  Sleep(testwait::Ms(200));  // the request is pending
+  EXPECT_EQ(0, monitor.Stop(testwait::Ms(2000)));
   EXPECT_EQ(0, counter.calls.load());
 }
 

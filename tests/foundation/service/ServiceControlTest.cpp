@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/service/ServiceControl.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ TEST(ServiceControl, StartTestAndStopAnOrdinaryService) {
   EXPECT_EQ(StartServiceAndWait(svc.name()), 0);
   EXPECT_EQ(IsServiceRunning(svc.name()), 0);
   // A running service is left alone: no start request, no wait.
-  EXPECT_LT(Timed([&] { EXPECT_EQ(StartServiceAndWait(svc.name()), 0); }), 500u);
+  EXPECT_LT(Timed([&] { EXPECT_EQ(StartServiceAndWait(svc.name()), 0); }), testwait::Ms(500));
   EXPECT_EQ(StopServiceAndWait(svc.name()), 0);
   EXPECT_EQ(svc.State(), static_cast<DWORD>(SERVICE_STOPPED));
   EXPECT_EQ(IsServiceRunning(svc.name()), 4);
@@ -99,7 +100,7 @@ TEST(ServiceControl, StartFollowsProgressAndGivesUpOnAStuckStart) {
   const DWORD stuckMs = Timed([&] { EXPECT_EQ(StartServiceAndWait(stuck.name()), 6); });
   // Given up once the 2000 ms hint passed without progress.
   EXPECT_GE(stuckMs, 2000u);
-  EXPECT_LT(stuckMs, 8000u);
+  EXPECT_LT(stuckMs, 2000 + testwait::Ms(6000));
 }
 
 // Services whose reports would hold a start for as long as they like: the
@@ -171,7 +172,7 @@ TEST(ServiceControl, AHugeStopHintCostsOneClampedWait) {
   ASSERT_EQ(StartServiceAndWait(svc.name()), 0);
   const DWORD ms = Timed([&] { EXPECT_EQ(StopServiceAndWait(svc.name()), 0); });
   EXPECT_GE(ms, kServiceProgressMaxMs - 500);
-  EXPECT_LT(ms, kServiceProgressMaxMs + 5000);
+  EXPECT_LT(ms, kServiceProgressMaxMs + testwait::Ms(5000));
 }
 
 // The dependents' enumeration (a stub here) through the seam: the stuck
@@ -217,7 +218,7 @@ TEST(ServiceControl, AStuckStopTimesOutAndAStuckDependentDoesNotKeepItsServiceRu
   SetEnumDependentServicesForTest(nullptr);
   EXPECT_EQ(dependentResult, 4);
   EXPECT_GE(dependentMs, kServiceStopLimitMs);
-  EXPECT_LT(dependentMs, kServiceStopLimitMs + kServiceProgressMaxMs + 2000);
+  EXPECT_LT(dependentMs, kServiceStopLimitMs + kServiceProgressMaxMs + testwait::Ms(2000));
   // The dependent gave up after its 30000 ms; the service itself then got
   // its stop control and stopped.
   EXPECT_EQ(mainResult, 0);

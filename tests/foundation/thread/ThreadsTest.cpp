@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "support/WaitFactor.h"
+
 namespace {
 
 // Polls the stop flag like every engine worker.
@@ -40,11 +42,7 @@ class QuitWorker : public thread {
 
 template <typename Pred>
 bool WaitFor(Pred p, DWORD ms) {
-  for (DWORD waited = 0; waited < ms; waited += 10) {
-    if (p()) return true;
-    Sleep(10);
-  }
-  return p();
+  return testwait::Until(p, ms);
 }
 
 }  // namespace
@@ -66,7 +64,7 @@ TEST(CBaseThread, StartStopAndRestart) {
     EXPECT_TRUE(w.IsRunning());
     DWORD t0 = GetTickCount();
     EXPECT_EQ(w.StopThread(), 0);
-    EXPECT_LT(GetTickCount() - t0, 2000u);
+    EXPECT_LT(GetTickCount() - t0, testwait::MsBelow(2000, kThreadStopWaitMs - 500));
     EXPECT_FALSE(w.IsRunning());
     EXPECT_EQ(w.ThreadHandle(), nullptr);
     w.started = false;
@@ -83,10 +81,10 @@ TEST(CBaseThread, WorkerIgnoringStopIsTerminatedAfterBoundedWait) {
   w.StopThread(1000);  // the protocol's bound, shortened for the test
   DWORD took = GetTickCount() - t0;
   EXPECT_GE(took, 900u);
-  EXPECT_LT(took, 5000u);
+  EXPECT_LT(took, testwait::Ms(5000));
   EXPECT_EQ(w.ThreadHandle(), nullptr);
   EXPECT_FALSE(w.IsRunning());
-  ASSERT_EQ(WaitForSingleObject(dup, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(dup, testwait::Ms(5000)), WAIT_OBJECT_0);
   DWORD code = 0;
   GetExitCodeThread(dup, &code);
   EXPECT_EQ(code, kThreadTerminatedExitCode);
@@ -100,7 +98,7 @@ TEST(CBaseThread, StopWithoutTerminationLeavesRunningWorker) {
   EXPECT_TRUE(w.IsRunning());
   EXPECT_NE(w.ThreadHandle(), nullptr);  // kept: the worker still runs
   TerminateThread(w.ThreadHandle(), 0);
-  WaitForSingleObject(w.ThreadHandle(), 5000);
+  WaitForSingleObject(w.ThreadHandle(), testwait::Ms(5000));
 }
 
 TEST(CBaseThread, HighestPriority) {
@@ -114,7 +112,7 @@ TEST(CBaseThread, HighestPriority) {
     int priority = 0;
   } w;
   ASSERT_EQ(w.StartThread(), 0);
-  ASSERT_TRUE(w.WaitThread(5000));
+  ASSERT_TRUE(w.WaitThread(testwait::Ms(5000)));
   EXPECT_EQ(w.result, 0);
   EXPECT_EQ(w.PriorityState(), 1);
   EXPECT_EQ(w.priority, THREAD_PRIORITY_HIGHEST);
@@ -144,7 +142,7 @@ TEST(QueueThread, StopTerminatesThreadWithoutQueue) {
   ASSERT_TRUE(w.Start());
   DWORD t0 = GetTickCount();
   w.Stop(300);
-  EXPECT_LT(GetTickCount() - t0, 3000u);
+  EXPECT_LT(GetTickCount() - t0, testwait::Ms(3000));
   EXPECT_FALSE(w.IsRunning());
 }
 

@@ -7,6 +7,8 @@
 #include <ctime>
 #include <string>
 
+#include "support/WaitFactor.h"
+
 TEST(UpdaterSetup, FeedAddressParts) {
   const struct {
     const char* host;
@@ -35,18 +37,17 @@ TEST(UpdaterSetup, StartAndStopTheLibrary) {
   StartUpdater(L"en");
   const std::wstring path = std::wstring(key) + L"\\WinSparkle";
   wchar_t text[32] = {};
-  bool recorded = false;
-  for (int i = 0; i < 100 && !recorded; ++i) {
-    DWORD size = sizeof(text) - 2;
-    recorded = RegGetValueW(HKEY_CURRENT_USER, path.c_str(), L"LastCheckTime", RRF_RT_REG_SZ, nullptr, text,
+  ASSERT_TRUE(testwait::Until(
+      [&] {
+        DWORD size = sizeof(text) - 2;
+        return RegGetValueW(HKEY_CURRENT_USER, path.c_str(), L"LastCheckTime", RRF_RT_REG_SZ, nullptr, text,
                             &size) == ERROR_SUCCESS;
-    if (!recorded) Sleep(50);
-  }
-  ASSERT_TRUE(recorded);
+      },
+      5000, 50));
   EXPECT_LT(static_cast<long long>(time(nullptr)) - _wtoi64(text), 60);
   const DWORD start = GetTickCount();
   StopUpdater();
-  EXPECT_LT(GetTickCount() - start, 6000u);
+  EXPECT_LT(GetTickCount() - start, testwait::Ms(6000));
   RegDeleteTreeW(HKEY_CURRENT_USER, key);
   RegDeleteKeyW(HKEY_CURRENT_USER, key);
 }

@@ -21,6 +21,7 @@
 #include "engine/discovery/BonjourDiscovery.h"
 #include "foundation/log/Logger.h"
 #include "support/TempDir.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ const char* ControlPort() { return std::getenv("TESS_MDNS_CONTROL"); }
 bool Control(const std::string& command) {
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) return false;
-  DWORD timeout = 30000;
+  DWORD timeout = testwait::Ms(30000);
   setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -65,9 +66,10 @@ class Live : public ::testing::Test {
     if (ControlPort()) WSACleanup();
   }
 
-  // Processes results of `ref` until done() or timeoutMs; false on time-out.
+  // Processes results of `ref` until done() or timeoutMs (stretched by the
+  // wait factor); false on time-out.
   bool Pump(DNSServiceRef ref, DWORD timeoutMs, const std::function<bool()>& done) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    const ULONGLONG end = GetTickCount64() + testwait::Ms(timeoutMs);
     while (!done()) {
       if (GetTickCount64() >= end) return false;
       fd_set r;
@@ -235,7 +237,7 @@ TEST_F(Live, DeallocatedReferenceWithResultsPendingCallsNothing) {
   fd_set r;
   FD_ZERO(&r);
   FD_SET(sock, &r);
-  timeval tv{10, 0};
+  timeval tv{static_cast<long>(testwait::Ms(10000) / 1000), 0};
   ASSERT_EQ(select(0, &r, nullptr, nullptr, &tv), 1);
   api->refDeallocate(browse);
   EXPECT_EQ(api->processResult(browse), kDNSServiceErr_BadReference);
@@ -257,9 +259,9 @@ TEST_F(Live, ResultsQueuedTogetherComeInOneCallWithMoreComing) {
   fd_set r;
   FD_ZERO(&r);
   FD_SET(api->refSockFD(browse), &r);
-  timeval tv{10, 0};
+  timeval tv{static_cast<long>(testwait::Ms(10000) / 1000), 0};
   ASSERT_EQ(select(0, &r, nullptr, nullptr, &tv), 1);
-  Sleep(500);  // both answers are in by now
+  Sleep(testwait::Ms(500));  // both answers are in by now
   ASSERT_EQ(api->processResult(browse), 0);
   ASSERT_GE(seen.size(), 2u);
   for (size_t i = 0; i + 1 < seen.size(); ++i) EXPECT_NE(seen[i].flags & kDNSServiceFlagsMoreComing, 0u) << i;
@@ -292,12 +294,7 @@ size_t Count(const std::vector<ReceiverEntry>& v, const std::string& name) {
 }
 
 bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-  const ULONGLONG end = GetTickCount64() + timeoutMs;
-  while (!done()) {
-    if (GetTickCount64() >= end) return false;
-    Sleep(20);
-  }
-  return true;
+  return testwait::Until(done, timeoutMs, 20);
 }
 
 std::string ReadAll(const std::wstring& path) {

@@ -18,6 +18,7 @@
 #include "foundation/settings/ProductStateGuard.h"
 #include "support/MessageSink.h"
 #include "support/ProbeResponder.h"
+#include "support/WaitFactor.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ class Probe : public ::testing::Test {
     probe_.reset(new ReceiverProbe(sink_.hwnd()));
   }
   void TearDown() override {
-    EXPECT_TRUE(WaitProbeIdle(10000));
+    EXPECT_TRUE(WaitProbeIdle(testwait::Ms(10000)));
     probe_.reset();
     WSACleanup();
   }
@@ -118,15 +119,15 @@ TEST_F(Probe, AnswersOtherThanA200StatusLineAreNotReachable) {
     const Pairs got = Results(++n);
     ASSERT_EQ(got.size(), n) << c.answer;
     EXPECT_EQ(got.back(), std::make_pair(2, 3)) << c.answer;
-    EXPECT_LT(GetTickCount() - start, 6000u) << c.answer;
-    EXPECT_TRUE(WaitProbeIdle(5000));
+    EXPECT_LT(GetTickCount() - start, 3000 + testwait::Ms(3000)) << c.answer;
+    EXPECT_TRUE(WaitProbeIdle(testwait::Ms(5000)));
   }
   EXPECT_EQ(ProbeReachableCount(), 0u);
 }
 
 TEST_F(Probe, EmptyInterfaceListQueuesAndPostsNothing) {
   EXPECT_EQ(probe_->DecodeLookupToken(Encipher(TokenJson(47000, {}))), 0);
-  EXPECT_TRUE(WaitProbeIdle(5000));
+  EXPECT_TRUE(WaitProbeIdle(testwait::Ms(5000)));
   Sleep(200);
   EXPECT_TRUE(Results(1, 200).empty());
 }
@@ -194,7 +195,7 @@ TEST_F(Probe, DecodesWhileTheThreadDrainsLeaveNoEntryUnprobed) {
     if (i % 5 == 0) Sleep(30);
   }
   EXPECT_EQ(Results(kDecodes, 30000).size(), static_cast<size_t>(kDecodes));
-  EXPECT_TRUE(WaitProbeIdle(10000));
+  EXPECT_TRUE(WaitProbeIdle(testwait::Ms(10000)));
   EXPECT_EQ(rx.Requests().size(), static_cast<size_t>(kDecodes));
   EXPECT_EQ(ProbeReachableCount(), static_cast<size_t>(kDecodes));
 }
@@ -262,7 +263,7 @@ TEST(LookupTokenParse, TakesAtMostEightInterfacesAndLooksNoFurther) {
 TEST_F(Probe, APortThatIsNoTcpPortIsNotConnected) {
   for (const char* port : {"70000", "0", "47000x"}) {
     probe_->DecodeLookupToken(Encipher(TokenJson(port, {"127.0.0.1"})));
-    EXPECT_TRUE(WaitProbeIdle(5000));
+    EXPECT_TRUE(WaitProbeIdle(testwait::Ms(5000)));
   }
   EXPECT_EQ(Results(3), (Pairs{{0, 0}, {0, 0}, {0, 0}}));
   EXPECT_EQ(LookupPortNumber("47000"), 47000);
