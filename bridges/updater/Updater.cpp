@@ -342,6 +342,11 @@ void StartCheck(HWND window, WindowData* d) {
   }
 }
 
+// Tells the running check to stop; it sees it between network steps.
+void CancelCheck(WindowData* d) {
+  if (d->job) SetEvent(d->job->cancel);
+}
+
 // Cancels the running check and waits for its thread a short while; a
 // thread still in the network after that ends on its own time-out and then
 // frees the job.
@@ -402,7 +407,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       DestroyWindow(window);
       return 0;
     case WM_DESTROY:
-      EndCheck(d);
+      // The window goes at once; the thread waits for the check once it
+      // has gone (a stalled server holds the check until its time-out).
+      CancelCheck(d);
       PostQuitMessage(0);
       return 0;
     default:
@@ -455,10 +462,13 @@ DWORD WINAPI WindowThread(void* param) {
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   const int width = frame.right - frame.left, height = frame.bottom - frame.top;
   const std::wstring title = Host().product + L" Update";
-  HWND window = CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, title.c_str(), style,
-                                work.left + (work.right - work.left - width) / 2,
-                                work.top + (work.bottom - work.top - height) / 2, width, height, nullptr, nullptr,
-                                cls.hInstance, &data);
+  // A cleanup that came while this thread was starting (and may have given
+  // up waiting for it) wants no window.
+  HWND window = Stopping() ? nullptr
+                           : CreateWindowExW(WS_EX_CONTROLPARENT, kWindowClass, title.c_str(), style,
+                                             work.left + (work.right - work.left - width) / 2,
+                                             work.top + (work.bottom - work.top - height) / 2, width, height,
+                                             nullptr, nullptr, cls.hInstance, &data);
   if (window) {
     {
       Locked l;
@@ -473,7 +483,7 @@ DWORD WINAPI WindowThread(void* param) {
     while (running) {
       DWORD woke = MsgWaitForMultipleObjects(1, &S().stop, FALSE, INFINITE, QS_ALLINPUT);
       if (woke == WAIT_OBJECT_0) {
-        DestroyWindow(window);  // ends the check and posts the quit
+        DestroyWindow(window);  // cancels the check and posts the quit
       }
       MSG msg;
       while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -487,8 +497,11 @@ DWORD WINAPI WindowThread(void* param) {
         }
       }
     }
-    Locked l;
-    S().window = nullptr;
+    {
+      Locked l;
+      S().window = nullptr;
+    }
+    EndCheck(&data);
   }
   DeleteObject(data.font);
   DeleteObject(data.bold);

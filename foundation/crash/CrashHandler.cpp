@@ -21,7 +21,7 @@ constexpr ULONG kStackOverflowRoomBytes = 64 * 1024;
 // One report at a time: the slot is taken by the faulting thread with an
 // interlocked exchange (no lock object that a dying thread could leave held
 // in an unknown state), the request handed to the report thread, the answer
-// awaited with a bound.
+// awaited while the report gets on.
 volatile LONG g_slotTaken = 0;
 EXCEPTION_POINTERS* g_requestException = nullptr;
 DWORD g_requestThreadId = 0;
@@ -29,6 +29,11 @@ HANDLE g_requestEvent = nullptr;  // auto-reset: a request is waiting
 HANDLE g_doneEvent = nullptr;     // auto-reset: the report is written
 HANDLE g_reportThread = nullptr;
 DWORD g_reportThreadId = 0;
+CrashReportWriter g_writer = nullptr;  // null: WriteCrashReport
+DWORD g_waitMs = kCrashReportWaitMs;
+
+// Steps of the reports so far; see ReportWatch.
+volatile LONG g_reportBeat = 0;
 
 // Faulting threads whose report is not written yet, and whether a filter has
 // let the process end. Together they keep the process alive until every
@@ -45,10 +50,16 @@ wchar_t g_lastDumpPath[MAX_PATH] = L"";
 // only one report or walk runs at a time.
 CallStackFrame g_frames[kMaxCallStackFrames];
 
+CrashReportWriter Writer() {
+  return g_writer ? g_writer : static_cast<CrashReportWriter>(WriteCrashReport);
+}
+
 DWORD WINAPI ReportThread(void*) {
   for (;;) {
     if (WaitForSingleObject(g_requestEvent, INFINITE) != WAIT_OBJECT_0) return 0;
-    WriteCrashReport(g_requestException, g_requestThreadId);
+    NoteCrashReportProgress();
+    Writer()(g_requestException, g_requestThreadId);
+    NoteCrashReportProgress();
     SetEvent(g_doneEvent);
   }
 }
@@ -123,6 +134,13 @@ void ReserveStackForCrashReport() {
   VirtualProtect(reinterpret_cast<void*>(guard), system.dwPageSize, PAGE_READWRITE | PAGE_GUARD, &old);
 }
 
+void NoteCrashReportProgress() { InterlockedIncrement(&g_reportBeat); }
+
+void SetCrashReportForTest(CrashReportWriter writer, DWORD waitMs) {
+  g_writer = writer;
+  g_waitMs = waitMs ? waitMs : kCrashReportWaitMs;
+}
+
 bool InstallCrashHandler() {
   ReserveStackForCrashReport();
   bool ready = g_reportThread != nullptr;
@@ -140,28 +158,66 @@ bool InstallCrashHandler() {
 
 namespace {
 
+// Whether a waiting faulting thread should give up on the report thread: it
+// has neither taken a step nor used CPU time for the no-progress bound
+// (symbol loading is one long call, busy all along), or the wait as a whole
+// has reached kCrashReportMaxMs (a report spinning on a lock).
+class ReportWatch {
+ public:
+  explicit ReportWatch(DWORD start) : start_(start), since_(GetTickCount()) { Read(&beat_, &cpu_); }
+
+  bool GiveUp() {
+    LONG beat = 0;
+    ULONGLONG cpu = 0;
+    Read(&beat, &cpu);
+    const DWORD now = GetTickCount();
+    if (beat != beat_ || cpu != cpu_) {
+      beat_ = beat;
+      cpu_ = cpu;
+      since_ = now;
+    }
+    return now - since_ >= g_waitMs || now - start_ >= kCrashReportMaxMs;
+  }
+
+ private:
+  static void Read(LONG* beat, ULONGLONG* cpu) {
+    *beat = InterlockedCompareExchange(&g_reportBeat, 0, 0);
+    *cpu = 0;
+    FILETIME created, ended, kernel, user;
+    if (g_reportThread && GetThreadTimes(g_reportThread, &created, &ended, &kernel, &user)) {
+      *cpu = ((static_cast<ULONGLONG>(kernel.dwHighDateTime) << 32) | kernel.dwLowDateTime) +
+             ((static_cast<ULONGLONG>(user.dwHighDateTime) << 32) | user.dwLowDateTime);
+    }
+  }
+
+  const DWORD start_;
+  DWORD since_;
+  LONG beat_ = 0;
+  ULONGLONG cpu_ = 0;
+};
+
 // Hands the report to the report thread (or writes it here when there is
-// none) once the slot is free. True when the report was written within the
-// bound that started at start.
-bool ReportInTurn(EXCEPTION_POINTERS* exception, DWORD start) {
+// none) once the slot is free. True when the report was written; false when
+// the report before it or this one stopped getting on.
+bool ReportInTurn(EXCEPTION_POINTERS* exception, ReportWatch& watch) {
   while (InterlockedCompareExchange(&g_slotTaken, 1, 0) != 0) {
-    if (GetTickCount() - start >= kCrashReportWaitMs) return false;
+    if (watch.GiveUp()) return false;
     Sleep(20);
   }
   if (!g_reportThread) {
-    WriteCrashReport(exception, GetCurrentThreadId());
+    Writer()(exception, GetCurrentThreadId());
     InterlockedExchange(&g_slotTaken, 0);
     return true;
   }
   g_requestException = exception;
   g_requestThreadId = GetCurrentThreadId();
   SetEvent(g_requestEvent);
-  DWORD waited = GetTickCount() - start;
-  DWORD left = waited < kCrashReportWaitMs ? kCrashReportWaitMs - waited : 1;
-  if (WaitForSingleObject(g_doneEvent, left) != WAIT_OBJECT_0) {
-    // The slot stays taken: the report thread is still busy (or stuck), and
-    // another request would only queue behind it.
-    return false;
+  while (WaitForSingleObject(g_doneEvent, 100) != WAIT_OBJECT_0) {
+    if (watch.GiveUp()) {
+      // The slot stays taken: the report thread is still busy (or stuck),
+      // and another request would only queue behind it.
+      return false;
+    }
   }
   InterlockedExchange(&g_slotTaken, 0);
   return true;
@@ -181,23 +237,22 @@ LONG WINAPI CrashFilter(EXCEPTION_POINTERS* exception) {
     Sleep(kCrashReportWaitMs);
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  const bool written = ReportInTurn(exception, start);
+  ReportWatch watch(start);
+  const bool written = ReportInTurn(exception, watch);
   InterlockedDecrement(&g_reportsPending);
 
   // Returning lets Windows end the process, so first wait for the reports
   // of threads that faulted meanwhile. Once the ending is announced no
   // report starts; one that started just before it is still waited for.
-  const DWORD waitStart = GetTickCount();
+  ReportWatch others(GetTickCount());
+  bool givenUp = false;
   for (;;) {
     while (written && InterlockedCompareExchange(&g_reportsPending, 0, 0) != 0 &&
-           GetTickCount() - waitStart < kCrashReportWaitMs) {
+           !(givenUp = others.GiveUp())) {
       Sleep(20);
     }
     InterlockedExchange(&g_processEnding, 1);
-    if (!written || InterlockedCompareExchange(&g_reportsPending, 0, 0) == 0 ||
-        GetTickCount() - waitStart >= kCrashReportWaitMs) {
-      break;
-    }
+    if (!written || givenUp || InterlockedCompareExchange(&g_reportsPending, 0, 0) == 0) break;
   }
   return EXCEPTION_CONTINUE_SEARCH;
 }
@@ -225,6 +280,7 @@ void WriteCrashReport(EXCEPTION_POINTERS* exception, DWORD threadId) {
               g_frames[i].file, g_frames[i].line);
   }
   log.Error("===============End Exception callstack info===============");
+  NoteCrashReportProgress();
 
   wchar_t folder[MAX_PATH];
   if (!DumpFolder(folder)) return;
@@ -261,6 +317,7 @@ int GetCallStack(const CONTEXT& context, HANDLE thread, CallStackFrame* frames, 
   HANDLE process = GetCurrentProcess();
   SymSetOptions(SymGetOptions() | SYMOPT_LOAD_LINES | SYMOPT_UNDNAME);
   const bool symbols = SymInitialize(process, nullptr, TRUE) != FALSE;
+  NoteCrashReportProgress();
 
   CONTEXT walked = context;  // the walk rewrites it frame by frame
   STACKFRAME64 frame;
@@ -326,6 +383,7 @@ int GetCallStack(const CONTEXT& context, HANDLE thread, CallStackFrame* frames, 
       }
     }
     ++count;
+    NoteCrashReportProgress();
   }
   if (symbols) SymCleanup(process);
   return count;
@@ -334,6 +392,7 @@ int GetCallStack(const CONTEXT& context, HANDLE thread, CallStackFrame* frames, 
 BOOL CALLBACK MiniDumpCallback(PVOID, PMINIDUMP_CALLBACK_INPUT input,
                                PMINIDUMP_CALLBACK_OUTPUT output) {
   if (!input || !output) return FALSE;
+  NoteCrashReportProgress();
   switch (input->CallbackType) {
     case ModuleCallback:
       if (!(output->ModuleWriteFlags & ModuleReferencedByMemory)) {

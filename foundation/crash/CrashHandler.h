@@ -6,12 +6,17 @@
 // installed: a thread that ran out of stack cannot walk symbols or write a
 // dump on its own stack, and a report that hangs (a lock held by the dying
 // thread) must not keep the process alive. The faulting thread waits for the
-// helper at most kCrashReportWaitMs. Reports are written one at a time; a
-// second thread that faults meanwhile waits for its turn within the same
-// bound, and the first does not hand its fault on (which ends the process)
-// until the second's report is written, within the bound again. A fault that
-// comes after that is not reported: the process is already ending. Two
-// reports in one second share the dump name: the first one's dump is kept.
+// helper while the report gets on: it gives up when the helper has shown no
+// progress (neither a step of the report nor CPU time) for
+// kCrashReportWaitMs, and in any case after kCrashReportMaxMs. A report on a
+// busy machine takes minutes rather than seconds, and one cut off by the
+// process ending leaves a dump without its exception. Reports are written one
+// at a time; a second thread that faults meanwhile waits for its turn as long
+// as the report before it gets on, and the first does not hand its fault on
+// (which ends the process) until the second's report is written, on the
+// same terms. A fault that comes after that is not reported: the process is
+// already ending. Two reports in one second share the dump name: the first
+// one's dump is kept.
 #pragma once
 
 #include <windows.h>
@@ -28,8 +33,10 @@ constexpr int kCallStackTextBytes = 1024;
 // Deeper stacks (a runaway recursion) are cut: the innermost frames tell
 // where it crashed, and the log line count stays small.
 constexpr int kMaxCallStackFrames = 64;
-// How long a faulting thread waits for its report (symbols load on first use).
+// How long a report may show no progress before the faulting thread stops
+// waiting for it (a hung report), and how long the thread waits at most.
 constexpr DWORD kCrashReportWaitMs = 60000;
+constexpr DWORD kCrashReportMaxMs = 300000;
 
 // One frame of a call stack: each text is "N/A" when its lookup failed.
 struct CallStackFrame {
@@ -49,6 +56,14 @@ bool InstallCrashHandler();
 // stack. InstallCrashHandler does so for its own thread; other long-lived
 // threads may call it first thing.
 void ReserveStackForCrashReport();
+
+// Tells the waiting faulting thread that the report is getting on; each step
+// of a report (a frame walked, a module or thread taken into the dump) calls it.
+void NoteCrashReportProgress();
+// Replaces the report routine (null: WriteCrashReport) and the no-progress
+// bound (0: kCrashReportWaitMs), so that a slow report can be staged.
+using CrashReportWriter = void (*)(EXCEPTION_POINTERS* exception, DWORD threadId);
+void SetCrashReportForTest(CrashReportWriter writer, DWORD waitMs);
 
 // The unhandled-exception filter: reports and returns EXCEPTION_CONTINUE_SEARCH.
 LONG WINAPI CrashFilter(EXCEPTION_POINTERS* exception);

@@ -2,10 +2,13 @@
 // what the test must know about the fault (thread ids, source line) into a
 // facts file, then faults as asked.
 //
-//   crash-child --fault null|two-threads|deep|overflow|overflow-thread|none
+//   crash-child --fault null|two-threads|two-slow|deep|overflow|overflow-thread|none
 //               [--log PATH] [--folder DIR] [--prefix TEXT] [--facts PATH]
 //
 // --folder "" leaves the dump folder empty (dumps go beside the program).
+// two-slow faults on two threads as two-threads does, with a staged report
+// that takes kSlowReportSteps steps of kSlowReportStepMs each (longer than
+// the no-progress bound it sets) and writes "reported thread=ID" at its end.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -37,6 +40,21 @@ void AppendFact(const char* text) {
 void AppendFactf(const char* format, unsigned long a, int b) {
   char text[256];
   _snprintf(text, sizeof(text) - 1, format, a, b);
+  text[sizeof(text) - 1] = 0;
+  AppendFact(text);
+}
+
+constexpr int kSlowReportSteps = 24;
+constexpr DWORD kSlowReportStepMs = 250;
+constexpr DWORD kSlowReportWaitMs = 3000;
+
+void SlowReport(EXCEPTION_POINTERS*, DWORD threadId) {
+  for (int i = 0; i < kSlowReportSteps; ++i) {
+    Sleep(kSlowReportStepMs);
+    NoteCrashReportProgress();
+  }
+  char text[64];
+  _snprintf(text, sizeof(text) - 1, "reported thread=%lu\n", threadId);
   text[sizeof(text) - 1] = 0;
   AppendFact(text);
 }
@@ -108,9 +126,11 @@ int wmainBody(int argc, wchar_t** argv) {
     AppendFactf("fault thread=%lu line=%d\n", GetCurrentThreadId(), 0);
     return CrashChildOverflow(0);
   } else if (fault == L"overflow-thread") {
+    // Returning would end the process in the middle of the report.
     HANDLE t = CreateThread(nullptr, 0, CrashChildOverflowThread, nullptr, 0, nullptr);
-    WaitForSingleObject(t, 60000);
-  } else if (fault == L"two-threads") {
+    WaitForSingleObject(t, 2 * kCrashReportMaxMs);
+  } else if (fault == L"two-threads" || fault == L"two-slow") {
+    if (fault == L"two-slow") SetCrashReportForTest(SlowReport, kSlowReportWaitMs);
     g_go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE threads[2];
     for (HANDLE& t : threads) {
@@ -122,7 +142,7 @@ int wmainBody(int argc, wchar_t** argv) {
     SetEvent(g_go);
     // The crash handler ends the process once both faults are reported; a
     // shorter wait would end it here, in the middle of a report.
-    WaitForMultipleObjects(2, threads, TRUE, 3 * kCrashReportWaitMs);
+    WaitForMultipleObjects(2, threads, TRUE, 2 * kCrashReportMaxMs);
   }
   return 0;
 }

@@ -7,12 +7,15 @@
 //   --print-last-check
 //   --url URL  --automatic  --init  --check-ui  --cleanup
 //   --wait-window SECONDS   print the window's state once it has a result
+//   --wait-open SECONDS     wait until the window shows (whatever its state)
 //   --hold                  print "hold", wait for a line on stdin (a screenshot)
 //   --click download|close  press a button of the window, wait for it to go
 //   --sleep SECONDS
 //
 // Output lines: "window: <heading> | <detail> | download=<0|1>", "window: none",
-// "with_ui returned in N ms", "cleanup took N ms", "last-check: N|none".
+// "with_ui returned in N ms", "cleanup took N ms", "last-check: N|none";
+// when a window is open at cleanup, "window gone after N ms" (into the
+// cleanup) or "window stayed".
 #include <windows.h>
 #include <shellapi.h>
 #include <wincrypt.h>
@@ -91,6 +94,44 @@ void WaitWindow(double seconds) {
   Say(w ? "window: still " + Utf8(Text(w, 100)) : "window: none");
 }
 
+// Watches, from cleanup's start, for the open window to go.
+struct GoneWatch {
+  DWORD start = 0;
+  volatile LONG done = 0;
+  DWORD goneMs = 0;
+  bool gone = false;
+};
+
+DWORD WINAPI WatchWindowGo(void* param) {
+  GoneWatch* watch = static_cast<GoneWatch*>(param);
+  while (!watch->done) {
+    if (!Window()) {
+      watch->goneMs = GetTickCount() - watch->start;
+      watch->gone = true;
+      return 0;
+    }
+    Sleep(10);
+  }
+  return 0;
+}
+
+void Cleanup() {
+  GoneWatch watch;
+  watch.start = GetTickCount();
+  HANDLE watcher = Window() ? CreateThread(nullptr, 0, WatchWindowGo, &watch, 0, nullptr) : nullptr;
+  win_sparkle_cleanup();
+  const DWORD took = GetTickCount() - watch.start;
+  if (watcher) {
+    // A last look for a window that went just now.
+    WaitForSingleObject(watcher, 100);
+    InterlockedExchange(&watch.done, 1);
+    WaitForSingleObject(watcher, 5000);
+    CloseHandle(watcher);
+  }
+  Say("cleanup took " + std::to_string(took) + " ms");
+  if (watcher) Say(watch.gone ? "window gone after " + std::to_string(watch.goneMs) + " ms" : "window stayed");
+}
+
 void Click(const std::wstring& which) {
   HWND w = Window();
   if (!w) {
@@ -147,6 +188,13 @@ int main() {
     } else if (a == L"--wait-window") {
       WaitWindow(_wtof(next.c_str()));
       ++i;
+    } else if (a == L"--wait-open") {
+      const DWORD start = GetTickCount();
+      while (!(Window() && IsWindowVisible(Window())) &&
+             GetTickCount() - start < static_cast<DWORD>(_wtof(next.c_str()) * 1000)) {
+        Sleep(50);
+      }
+      ++i;
     } else if (a == L"--hold") {
       Say("hold");
       HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
@@ -158,9 +206,7 @@ int main() {
       Click(next);
       ++i;
     } else if (a == L"--cleanup") {
-      const DWORD start = GetTickCount();
-      win_sparkle_cleanup();
-      Say("cleanup took " + std::to_string(GetTickCount() - start) + " ms");
+      Cleanup();
     } else if (a == L"--sleep") {
       Sleep(static_cast<DWORD>(_wtof(next.c_str()) * 1000));
       ++i;

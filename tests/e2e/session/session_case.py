@@ -330,8 +330,11 @@ def case_preferences_from_tray(c):
     opened = window(rows, t_open, t_fps)
     after_fps = window(rows, t_fps + 1.5, t_quality)
     print("FIGURE pictures/s before %.1f, after fps 10 %.1f" % (opened[0], after_fps[0]))
-    c.check(before[0] > 20 and opened[0] > 20, "the stream did not run at ~30 pictures/s: %.1f, %.1f" % (
-        before[0], opened[0]))
+    # A busy machine keeps the 30/s stream below 30 (ca. 20 at a load of 25
+    # on 8 cores) but cannot push a 10/s stream above 13: more than 14
+    # before, and 13 at most after, shows the move from 30 to 10.
+    c.check(before[0] > 14 and opened[0] > 14,
+            "the stream did not run faster than a 10/s stream before fps 10: %.1f, %.1f" % (before[0], opened[0]))
     c.check(opened[2] == 0, "opening the preferences reconfigured the session (%d codec packets)" % opened[2])
     c.check(6 <= after_fps[0] <= 13, "after fps 10 the receiver counted %.1f pictures/s" % after_fps[0])
     # The quality move reconfigures the encoder: a codec packet, then the
