@@ -271,8 +271,8 @@ def case_rows_and_switching(c):
 
 def case_preferences_from_tray(c):
     """While mirroring to .2: the tray menu opens the preferences; opening changes nothing in the session;
-    moving fps changes the rate the receiver counts; moving quality brings a
-    new codec packet and another bit rate; a volume burst sends one
+    moving fps changes the rate the receiver counts; moving quality up and back brings a
+    codec packet each and key frames of another size; a volume burst sends one
     SET_PARAMETER with its dB; the header's stop ends the session."""
     host = "127.0.0.2"
     procs, t0 = start_receivers(c, host, 150)
@@ -310,6 +310,9 @@ def case_preferences_from_tray(c):
     t_quality = time.time()
     c.ctl("keys", QUALITY_SLIDER, "right", "1")  # 6000 shows at 3; 4 is 8000
     time.sleep(4.5)
+    t_quality_back = time.time()
+    c.ctl("keys", QUALITY_SLIDER, "left", "1")  # back to 6000
+    time.sleep(3.0)
 
     t_volume = time.time()
     c.ctl("keys", VOLUME_SLIDER, "left", "50")  # 100 -> 50: -10 dB
@@ -337,16 +340,25 @@ def case_preferences_from_tray(c):
             "the stream did not run faster than a 10/s stream before fps 10: %.1f, %.1f" % (before[0], opened[0]))
     c.check(opened[2] == 0, "opening the preferences reconfigured the session (%d codec packets)" % opened[2])
     c.check(6 <= after_fps[0] <= 13, "after fps 10 the receiver counted %.1f pictures/s" % after_fps[0])
-    # The quality move reconfigures the encoder: a codec packet, then the
-    # pictures at the new rate (6000 and 8000 are rate factors 22 and 20:
-    # about a quarter more bits for the same pictures).
-    codec = [r[0] for r in rows if r[1] == "codec" and t_quality - 0.5 <= r[0] < t_volume]
-    if c.check(len(codec) == 1, "moving quality brought %d codec packets" % len(codec)):
-        at = codec[0]
-        was, now = window(rows, at - 3.0, at), window(rows, at + 0.5, at + 3.5)
-        print("FIGURE bit/s between key frames at quality 6000 %.0f, at 8000 %.0f (x%.2f)" % (
-            was[1], now[1], now[1] / max(was[1], 1)))
-        c.check(now[1] > was[1] * 1.1, "the bit rate did not rise with quality: %.0f -> %.0f" % (was[1], now[1]))
+    # Each quality move reconfigures the encoder: a codec packet, then a key
+    # frame at the new rate factor (8000 and 6000 are 20 and 22: about a
+    # quarter more bits for the same picture). The key frames of the move up
+    # and the move back show the same screen, so their sizes compare; the
+    # pictures between key frames carry little more than the pattern's clock,
+    # whose size no rate factor decides.
+    sizes = []
+    for start, end, name in ((t_quality, t_quality_back, "up"), (t_quality_back, t_volume, "back")):
+        codec = [r[0] for r in rows if r[1] == "codec" and start - 0.5 <= r[0] < end]
+        if not c.check(len(codec) == 1, "moving quality %s brought %d codec packets" % (name, len(codec))):
+            continue
+        keys = [r[2] for r in rows if r[1] == "bitstream" and r[3] and codec[0] <= r[0] < end]
+        if c.check(keys, "no key frame after moving quality %s" % name):
+            sizes.append(keys[0])
+    if len(sizes) == 2:
+        print("FIGURE key frame bytes at quality 8000 %d, back at 6000 %d (x%.2f)" % (
+            sizes[0], sizes[1], sizes[0] / max(sizes[1], 1)))
+        c.check(sizes[0] > sizes[1] * 1.1, "the key frame did not follow the quality: %d at 8000, %d at 6000" % (
+            sizes[0], sizes[1]))
 
     r = summary(c, host, "raop")
     volumes = r.get("volumes") or []
