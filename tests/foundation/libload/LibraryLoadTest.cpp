@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "foundation/sys/LibraryLoad.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -53,13 +54,7 @@ std::vector<std::wstring> Lines(const std::string& text) {
 // removed with everything in it.
 class Scratch {
  public:
-  Scratch() {
-    static LONG counter = 0;
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    root_ = std::wstring(temp) + L"tess-libload-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(InterlockedIncrement(&counter)) + L"\\";
-    CreateDirectoryW(root_.c_str(), nullptr);
+  Scratch() : root_(dir_.path() + L"\\") {
     CreateDirectoryW(prog().c_str(), nullptr);
     CreateDirectoryW(cwd().c_str(), nullptr);
     wchar_t exe[MAX_PATH];
@@ -69,8 +64,6 @@ class Scratch {
     CopyFileW((own_ + L"tess-libload-probe.exe").c_str(), (prog() + L"tess-libload-probe.exe").c_str(),
               FALSE);
   }
-  ~Scratch() { RemoveTree(root_); }
-
   std::wstring prog() const { return root_ + L"prog\\"; }
   std::wstring cwd() const { return root_ + L"cwd\\"; }
   std::wstring log() const { return root_ + L"loaded.txt"; }
@@ -146,24 +139,7 @@ class Scratch {
   }
 
  private:
-  static void RemoveTree(const std::wstring& dir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((dir + L"*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(dir + name + L"\\");
-        } else {
-          DeleteFileW((dir + name).c_str());
-        }
-      } while (FindNextFileW(h, &fd));
-      FindClose(h);
-    }
-    RemoveDirectoryW(dir.c_str());
-  }
-
+  TempDir dir_;
   std::wstring root_;
   std::wstring own_;
 };
